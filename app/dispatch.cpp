@@ -1,0 +1,71 @@
+#include "app/dispatch.h"
+
+#include "app/main_window.h"
+#include "stocklink/handle_file.h"
+#include "stocklink/query.h"
+#include "termlink/period.h"
+
+HWND stockWindow = nullptr;
+HWND savedFocus = nullptr;
+FixedText<4> controlMode;
+
+namespace {
+
+// Remembers the focused control when the caption turns inactive, and gives the focus back when
+// the window is activated again, so that the user can go on typing where they left off.
+void keepFocusAcrossActivation(bool becomingActive) {
+    if (!becomingActive) {
+        savedFocus = GetFocus();
+    } else if (savedFocus) {
+        SetFocus(savedFocus);
+        savedFocus = nullptr;
+    }
+}
+
+void setControlMode(const char* mode, int notificationCode) {
+    if (isClickOrAccelerator(notificationCode))
+        controlMode.assign(mode);
+}
+
+void routeCommand(int controlId, int notificationCode) {
+    if (controlId >= periodTable[0].controlId && controlId <= periodTable[periodCount - 1].controlId) {
+        handlePeriodButton(controlId, notificationCode);
+        return;
+    }
+    switch (controlId) {
+    case singleOptionId:
+        setControlMode("dan", notificationCode);
+        break;
+    case multiOptionId:
+        setControlMode("duo", notificationCode);
+        break;
+    case queryButtonId:
+        if (isClickOrAccelerator(notificationCode))
+            handleQuery();
+        break;
+    case adjustCheckId:
+        handleAdjustCheck(mainWindow, notificationCode);
+        break;
+    default: // the code box, the labels and anything else
+        break;
+    }
+}
+
+} // namespace
+
+INT_PTR CALLBACK dispatchMainWindowEvent(HWND, UINT message, WPARAM wParam, LPARAM) {
+    // The file, not a variable, carries the handle: another run or program may have rewritten it.
+    readHandleFile(stockWindow);
+    switch (message) {
+    case WM_NCACTIVATE:
+        keepFocusAcrossActivation(wParam != 0);
+        break;
+    case WM_COMMAND:
+        routeCommand(LOWORD(wParam), HIWORD(wParam));
+        break;
+    default:
+        break;
+    }
+    // Everything else (drawing, keyboard navigation, closing) is the default dialog handling.
+    return FALSE;
+}

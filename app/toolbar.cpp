@@ -1,0 +1,55 @@
+#include "app/toolbar.h"
+
+#include "app/ui_text.h"
+#include "res/resource.h"
+#include "termlink/period.h"
+
+#include <commctrl.h>
+
+namespace {
+
+constexpr int toolbarIconSize = 16;
+constexpr int firstListIcon = IDI_PERIOD_M1;
+constexpr int lastListIcon = IDI_SCREEN_ONE_LIT;
+
+// The whole icon range goes into the list, although the buttons show only the first nine.
+HIMAGELIST createToolbarImages() {
+    HIMAGELIST images = ImageList_Create(toolbarIconSize, toolbarIconSize, ILC_COLOR32 | ILC_MASK, 3, 1);
+    for (int number = firstListIcon; number <= lastListIcon; ++number) {
+        HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
+                                                   IMAGE_ICON, toolbarIconSize, toolbarIconSize, 0));
+        if (!icon)
+            continue;
+        ImageList_ReplaceIcon(images, -1, icon);
+        DestroyIcon(icon); // the list keeps its own copy
+    }
+    return images;
+}
+
+// The toolbar's string pool takes double-zero-terminated text.
+LRESULT addToolbarString(HWND toolbar, const char* text) {
+    wchar_t wide[64];
+    int size = ansiToWide(text, wide, 63);
+    wide[size + 1] = L'\0';
+    return SendMessageW(toolbar, TB_ADDSTRINGW, 0, reinterpret_cast<LPARAM>(wide));
+}
+
+} // namespace
+
+void buildPeriodToolbar(HWND dialog, int toolbarId) {
+    HWND toolbar = GetDlgItem(dialog, toolbarId);
+    SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(createToolbarImages()));
+    SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
+    for (int position = 0; position < periodCount; ++position) {
+        const PeriodRow& row = periodTable[position];
+        TBBUTTON button = {};
+        button.iBitmap = position;
+        button.idCommand = row.controlId;
+        button.fsState = TBSTATE_ENABLED;
+        button.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE;
+        button.dwData = 0;
+        button.iString = addToolbarString(toolbar, row.toolbarText);
+        SendMessageW(toolbar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
+        SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
+    }
+}

@@ -1,0 +1,73 @@
+#include "termlink/status_timer.h"
+
+#include "app/main_window.h"
+#include "app/pause.h"
+#include "app/ui_text.h"
+#include "res/resource.h"
+#include "termlink/period.h"
+
+FixedText<32> terminalClass;
+HWND terminalWindow = nullptr;
+ChartTitle activeChartTitle;
+HWND activeChartWindow = nullptr;
+HWND activeChartView = nullptr;
+
+namespace {
+
+constexpr const char* terminalClassName = "MetaQuotes::MetaTrader::4.00";
+// Asks the terminal to refresh; nothing is read back.
+constexpr WPARAM terminalRefreshCommand = 33324;
+constexpr const char* mdiClientClass = "MDIClient";
+// The chart view's class, in the order tried.
+constexpr const char* chartViewClasses[] = {"AfxFrameOrView42", "AfxFrameOrView42s"};
+constexpr const char* captionSeparator = "   ";
+
+void showCaption() {
+    FixedText<sizeof programTitle + 3 + ChartTitle::maxSize> caption;
+    caption.assign(programTitle);
+    caption.append(captionSeparator);
+    caption.append(activeChartTitle.c_str(), activeChartTitle.size());
+    setWindowTextAnsi(mainWindow, caption.c_str());
+}
+
+// A short blink that ends on the one-lit-screen icon while the chart view is there.
+void showTerminalStatus() {
+    if (!activeChartView) {
+        setIconByNumber(mainWindow, terminalIconId, IDI_SCREENS_DARK);
+        return;
+    }
+    setIconByNumber(mainWindow, terminalIconId, IDI_SCREENS_LIT);
+    pause(200);
+    setIconByNumber(mainWindow, terminalIconId, IDI_SCREENS_DARK);
+    pause(100);
+    setIconByNumber(mainWindow, terminalIconId, IDI_SCREEN_ONE_LIT);
+}
+
+} // namespace
+
+void findTerminal() {
+    terminalClass.assign(terminalClassName);
+    terminalWindow = FindWindowA(terminalClass.c_str(), nullptr);
+}
+
+void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
+    if (message != WM_TIMER)
+        return;
+    findTerminal();
+    postCommand(terminalWindow, terminalRefreshCommand);
+
+    AnsiWindowText caption;
+    caption.read(terminalWindow);
+    chartTitleFromCaption(caption.data(), caption.size(), activeChartTitle);
+
+    activeChartWindow = FindWindowExA(terminalWindow, nullptr, mdiClientClass, nullptr);
+    activeChartWindow = FindWindowExA(activeChartWindow, nullptr, nullptr, activeChartTitle.c_str());
+    activeChartView = nullptr;
+    for (const char* viewClass : chartViewClasses) {
+        if (!activeChartView)
+            activeChartView = FindWindowExA(activeChartWindow, nullptr, viewClass, nullptr);
+    }
+
+    showCaption();
+    showTerminalStatus();
+}

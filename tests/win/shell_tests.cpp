@@ -1,0 +1,248 @@
+// The main window as start-up builds it, its toolbar, the recent-codes list loaded from the file,
+// and the event procedure, driven in this process through the real window system.
+#include "testkit.h"
+
+#include "app/dispatch.h"
+#include "app/main_window.h"
+#include "res/resource.h"
+#include "termlink/period.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+using namespace testkit;
+
+namespace {
+
+struct ExpectedControl {
+    int id;
+    const char* className;
+    const char* text; // UTF-8; nullptr where the control has no text to check
+    RECT dialogUnits; // x, y, width, height
+    DWORD style;
+};
+
+// The controls in creation order, which is also their order below the main window.
+const ExpectedControl expectedControls[] = {
+    {1001, "ToolbarWindow32", nullptr, {10, 0, 0, 440}, 0x50011B03},
+    {1016, "Static", "代码输入：", {5, 8, 40, 11}, 0x50000000},
+    {1018, "Button", "查询", {103, 4, 30, 15}, 0x50010000},
+    {1019, "Static", "权", {160, 6, 14, 11}, 0x50001201},
+    {1020, "Static", nullptr, {145, 5, 13, 13}, 0x50000203},
+    {1022, "Static", nullptr, {225, 3, 21, 19}, 0x50000003},
+    {1023, "Static", "MT4", {208, 4, 15, 15}, 0x50000000},
+    {1024, "Static", "飞狐", {240, 4, 20, 10}, 0x50000000},
+    {1025, "Static", nullptr, {258, 3, 21, 20}, 0x50000003},
+    {1026, "Button", "", {180, 3, 15, 17}, 0x50010003},
+    {1027, "ComboBox", nullptr, {45, 5, 55, 15}, 0x50010102},
+    {1030, "Static", nullptr, {205, 17, 90, 10}, 0x50000000},
+    {1028, "Button", "单控", {280, 4, 30, 10}, 0x50004009},
+    {1029, "Button", "多控", {280, 14, 30, 10}, 0x50010009},
+};
+
+std::vector<HWND> childrenInOrder(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+RECT pixelsOf(HWND dialog, RECT units) {
+    RECT rect = {units.left, units.top, units.left + units.right, units.top + units.bottom};
+    MapDialogRect(dialog, &rect);
+    return rect;
+}
+
+std::vector<std::string> comboItems(HWND combo) {
+    std::vector<std::string> items;
+    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[1024] = L"";
+        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        char utf8[4096] = "";
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+        items.push_back(utf8);
+    }
+    return items;
+}
+
+HICON iconOf(HWND control) {
+    return reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0));
+}
+
+// The icon a status control shows, told apart by the picture's colours.
+bool sameIcon(HICON a, HICON b) {
+    ICONINFO infoA = {}, infoB = {};
+    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
+        return false;
+    BITMAP bitmapA = {}, bitmapB = {};
+    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
+    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
+    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
+    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
+    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
+    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
+        DeleteObject(bitmap);
+    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
+}
+
+HICON programIcon(int number) {
+    return static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number), IMAGE_ICON, 16, 16, LR_SHARED));
+}
+
+} // namespace
+
+TEST(MainWindow, HasTheFourteenControlsInCreationOrderWithTheirClassesTextsStylesAndRects) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero(false);
+    std::vector<HWND> children = childrenInOrder(talvero.window());
+    ASSERT_EQ(children.size(), std::size(expectedControls));
+    for (size_t i = 0; i < children.size(); ++i) {
+        const ExpectedControl& expected = expectedControls[i];
+        SCOPED_TRACE(expected.id);
+        HWND child = children[i];
+        EXPECT_EQ(GetDlgCtrlID(child), expected.id);
+        EXPECT_EQ(className(child), expected.className);
+        if (expected.text) {
+            EXPECT_EQ(windowTextAnsi(child), gbk(expected.text));
+        }
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)) & ~WS_TABSTOP & ~WS_GROUP,
+                  expected.style & ~WS_TABSTOP & ~WS_GROUP);
+        // Checking an option moves the tab stop to it, so the options' tab stops follow the check.
+        if (expected.id != singleOptionId && expected.id != multiOptionId) {
+            EXPECT_EQ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0,
+                      (expected.style & WS_TABSTOP) != 0);
+        }
+        if (expected.id == periodToolbarId || expected.id == codeComboId ||
+            (expected.style & SS_TYPEMASK) == SS_ICON)
+            continue; // these size themselves: the toolbar docks, the combo box and icons fit their content
+        RECT want = pixelsOf(talvero.window(), expected.dialogUnits);
+        RECT got;
+        GetWindowRect(child, &got);
+        MapWindowPoints(nullptr, talvero.window(), reinterpret_cast<POINT*>(&got), 2);
+        EXPECT_EQ(got.left, want.left);
+        EXPECT_EQ(got.top, want.top);
+        EXPECT_EQ(got.right - got.left, want.right - want.left);
+        EXPECT_EQ(got.bottom - got.top, want.bottom - want.top);
+    }
+}
+
+TEST(MainWindow, IsATopmostDialogWithTheProgramCaptionAndSize) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    HWND window = talvero.window();
+    EXPECT_EQ(className(window), "#32770");
+    EXPECT_EQ(windowTextAnsi(window), "Talvero");
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & ~WS_VISIBLE, 0x84CA00D4u);
+    EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+    EXPECT_TRUE(IsWindowVisible(window));
+    RECT client;
+    GetClientRect(window, &client);
+    RECT want = pixelsOf(window, {0, 0, 320, 44});
+    EXPECT_EQ(client.right, want.right);
+    EXPECT_EQ(client.bottom, want.bottom);
+}
+
+TEST(PeriodToolbar, HoldsNineButtonsWithTextsImagesAndCommandsAndAThirteenImageList) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero(false);
+    HWND toolbar = talvero.control(periodToolbarId);
+    const char* texts[] = {"M1", "M5", "M15", "M30", "M60", "M240", "日线", "周线", "月线"};
+    ASSERT_EQ(SendMessageW(toolbar, TB_BUTTONCOUNT, 0, 0), 9);
+    for (int i = 0; i < 9; ++i) {
+        TBBUTTON button = {};
+        ASSERT_TRUE(SendMessageW(toolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button)));
+        EXPECT_EQ(button.idCommand, 1002 + i);
+        EXPECT_EQ(button.iBitmap, i);
+        EXPECT_EQ(button.fsState & TBSTATE_ENABLED, TBSTATE_ENABLED);
+        EXPECT_EQ(button.fsStyle, BTNS_BUTTON | BTNS_AUTOSIZE);
+        wchar_t text[64] = L"";
+        SendMessageW(toolbar, TB_GETBUTTONTEXTW, button.idCommand, reinterpret_cast<LPARAM>(text));
+        char utf8[64];
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+        EXPECT_STREQ(utf8, texts[i]);
+    }
+    HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar, TB_GETIMAGELIST, 0, 0));
+    EXPECT_EQ(ImageList_GetImageCount(images), 13);
+    int width = 0, height = 0;
+    ImageList_GetIconSize(images, &width, &height);
+    EXPECT_EQ(width, 16);
+    EXPECT_EQ(height, 16);
+    // The list style puts each text to the right of its icon.
+    EXPECT_TRUE(GetWindowLongW(toolbar, GWL_STYLE) & TBSTYLE_LIST);
+}
+
+TEST(PeriodToolbar, DocksAlongTheBottomAcrossTheFullWidthBelowTheControls) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    RECT client, bar, combo;
+    GetClientRect(talvero.window(), &client);
+    GetWindowRect(talvero.control(periodToolbarId), &bar);
+    MapWindowPoints(nullptr, talvero.window(), reinterpret_cast<POINT*>(&bar), 2);
+    GetWindowRect(talvero.control(codeComboId), &combo);
+    MapWindowPoints(nullptr, talvero.window(), reinterpret_cast<POINT*>(&combo), 2);
+    EXPECT_EQ(bar.left, 0);
+    EXPECT_EQ(bar.right, client.right);
+    // Wine docks the bar two pixels above the bottom edge; Windows puts it on the edge.
+    EXPECT_GE(bar.bottom, client.bottom - 2);
+    EXPECT_LE(bar.bottom, client.bottom);
+    EXPECT_GT(bar.bottom - bar.top, 16);
+    RECT buttonRect;
+    SendMessageW(talvero.control(periodToolbarId), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&buttonRect));
+    EXPECT_GT(buttonRect.right - buttonRect.left, 16) << "the text stands beside the icon";
+}
+
+TEST(MainWindow, StartsWithSingleControlShownAndTheStatusIconsDark) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero(false);
+    EXPECT_EQ(IsDlgButtonChecked(talvero.window(), singleOptionId), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(talvero.window(), multiOptionId), BST_UNCHECKED);
+    EXPECT_TRUE(sameIcon(iconOf(talvero.control(terminalIconId)), programIcon(IDI_SCREENS_DARK)));
+    EXPECT_TRUE(sameIcon(iconOf(talvero.control(boltIconId)), programIcon(IDI_BOLT_TABLE)));
+    EXPECT_FALSE(sameIcon(programIcon(IDI_SCREENS_DARK), programIcon(IDI_SCREENS_LIT)));
+}
+
+TEST(RecentCodes, WithoutAFileTheListHoldsOnlyTheFirstCode) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero(false);
+    EXPECT_EQ(comboItems(talvero.control(codeComboId)), std::vector<std::string>({"1A0001"}));
+}
+
+TEST(RecentCodes, LinesAreStrippedUnquotedAndSorted) {
+    ScratchDirectory scratch;
+    writeFile("DAIMA.DAT", "\"600036\"\r\n 000001 \r\n600000\r\n");
+    TalveroWindow talvero(false);
+    EXPECT_EQ(comboItems(talvero.control(codeComboId)),
+              std::vector<std::string>({"000001", "1A0001", "600000", "600036"}));
+}
+
+TEST(RecentCodes, AnyLineEndsAndALastLineWithoutOneLoad) {
+    ScratchDirectory scratch;
+    writeFile("DAIMA.DAT", "\"600001\"\n\"600002\"\r\"600003\"\r\n\r\n\"600004\"");
+    TalveroWindow talvero(false);
+    EXPECT_EQ(comboItems(talvero.control(codeComboId)),
+              std::vector<std::string>({"", "1A0001", "600001", "600002", "600003", "600004"}));
+}
+
+TEST(RecentCodes, LongAndBinaryLinesLoadWithinTheCodeBuffer) {
+    ScratchDirectory scratch;
+    std::string longLine(1 << 20, '7');
+    std::string binary("\x01\x02\x00\xff\xfe\"6\x00" "0\r\n", 12);
+    // A two-byte character straddling byte 254 is dropped whole.
+    std::string straddling = std::string(253, '1') + gbk("股") + "2";
+    writeFile("DAIMA.DAT", longLine + "\r\n" + binary + straddling + "\r\n");
+    TalveroWindow talvero(false);
+    std::vector<std::string> items = comboItems(talvero.control(codeComboId));
+    ASSERT_EQ(items.size(), 4u);
+    bool sawLong = false, sawStraddling = false;
+    for (const std::string& item : items) {
+        if (item == std::string(254, '7'))
+            sawLong = true;
+        if (item == std::string(253, '1'))
+            sawStraddling = true;
+    }
+    EXPECT_TRUE(sawLong);
+    EXPECT_TRUE(sawStraddling);
+}
