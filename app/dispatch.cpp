@@ -28,7 +28,8 @@ void setControlMode(const char* mode, int notificationCode) {
 }
 
 void routeCommand(int controlId, int notificationCode) {
-    if (controlId >= periodTable[0].controlId && controlId <= periodTable[periodCount - 1].controlId) {
+    if (controlId >= periodTable[0].controlId &&
+        controlId <= periodTable[periodCount - 1].controlId) {
         handlePeriodButton(controlId, notificationCode);
         return;
     }

@@ -15,7 +15,8 @@ inline std::size_t cutAtCharBoundary(const char* text, std::size_t size, std::si
                                      LeadBytePredicate isLeadByte) {
     std::size_t end = 0;
     while (end < size) {
-        std::size_t step = (isLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < size) ? 2 : 1;
+        std::size_t step =
+            (isLeadByte(static_cast<unsigned char>(text[end])) && end + 1 < size) ? 2 : 1;
         if (end + step > limit)
             break;
         end += step;
@@ -27,7 +28,7 @@ template <std::size_t Capacity>
 class FixedText {
     static_assert(Capacity > 0, "room for the terminating zero");
 
-public:
+  public:
     static constexpr std::size_t maxSize = Capacity - 1;
 
     FixedText() { clear(); }
@@ -79,7 +80,7 @@ public:
         return std::strlen(text) == size_ && std::memcmp(bytes_, text, size_) == 0;
     }
 
-private:
+  private:
     char bytes_[Capacity];
     std::size_t size_;
 };

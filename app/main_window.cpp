@@ -20,18 +20,23 @@ constexpr DWORD mainWindowStyle = WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_S
                                   DS_3DLOOK;
 static_assert(mainWindowStyle == 0x84CA00D4, "the main window's style");
 constexpr DWORD mainWindowExStyle = WS_EX_CONTROLPARENT;
-// Position and client size in dialog units.
+// Position on the screen and client size, in dialog units.
 constexpr short mainWindowRect[4] = {221, 171, 320, 44};
 constexpr WORD dialogFontPoints = 8;
 constexpr const wchar_t* dialogFontFace = L"MS Sans Serif";
 constexpr int comboFontPoints = 9;
 
-struct ControlSpec {
+// Position and size in dialog units.
+struct DialogRect {
+    short x, y, width, height;
+};
+
+struct ControlLayout {
     int id;
     const wchar_t* className;
     const char* text; // ANSI; nullptr for none
     int icon;         // icon resource shown, 0 for none
-    RECT rect;        // left, top, width, height in dialog units
+    DialogRect rect;
     DWORD style;
     DWORD exStyle;
 };
@@ -39,31 +44,94 @@ struct ControlSpec {
 constexpr DWORD childStyle = WS_CHILD | WS_VISIBLE;
 
 // The main window's controls, in creation order.
-constexpr ControlSpec mainControls[] = {
-    {periodToolbarId, TOOLBARCLASSNAMEW, "", 0, {10, 0, 0, 440},
-     childStyle | WS_TABSTOP | TBSTYLE_LIST | TBSTYLE_FLAT | TBSTYLE_WRAPABLE | TBSTYLE_TOOLTIPS | CCS_BOTTOM,
+constexpr ControlLayout mainControls[] = {
+    {periodToolbarId,
+     TOOLBARCLASSNAMEW,
+     "",
+     0,
+     {10, 0, 0, 440},
+     childStyle | WS_TABSTOP | TBSTYLE_LIST | TBSTYLE_FLAT | TBSTYLE_WRAPABLE | TBSTYLE_TOOLTIPS |
+         CCS_BOTTOM,
      WS_EX_WINDOWEDGE},
-    {codeLabelId, L"STATIC", "\xB4\xFA\xC2\xEB\xCA\xE4\xC8\xEB\xA3\xBA", 0, {5, 8, 40, 11}, // 代码输入：
-     childStyle | SS_LEFT, 0},
-    {queryButtonId, L"BUTTON", "\xB2\xE9\xD1\xAF", 0, {103, 4, 30, 15}, // 查询
-     childStyle | WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {adjustLabelId, L"STATIC", "\xC8\xA8", 0, {160, 6, 14, 11}, // 权
-     childStyle | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN, 0},
-    {boltIconId, L"STATIC", nullptr, IDI_BOLT_TABLE, {145, 5, 13, 13},
-     childStyle | SS_ICON | SS_CENTERIMAGE, 0},
-    {terminalIconId, L"STATIC", nullptr, IDI_SCREENS_DARK, {225, 3, 21, 19}, childStyle | SS_ICON, 0},
+    {codeLabelId,
+     L"STATIC",
+     "\xB4\xFA\xC2\xEB\xCA\xE4\xC8\xEB\xA3\xBA",
+     0,
+     {5, 8, 40, 11}, // 代码输入：
+     childStyle | SS_LEFT,
+     0},
+    {queryButtonId,
+     L"BUTTON",
+     "\xB2\xE9\xD1\xAF",
+     0,
+     {103, 4, 30, 15}, // 查询
+     childStyle | WS_TABSTOP | BS_PUSHBUTTON,
+     0},
+    {adjustLabelId,
+     L"STATIC",
+     "\xC8\xA8",
+     0,
+     {160, 6, 14, 11}, // 权
+     childStyle | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN,
+     0},
+    {boltIconId,
+     L"STATIC",
+     nullptr,
+     IDI_BOLT_TABLE,
+     {145, 5, 13, 13},
+     childStyle | SS_ICON | SS_CENTERIMAGE,
+     0},
+    {terminalIconId,
+     L"STATIC",
+     nullptr,
+     IDI_SCREENS_DARK,
+     {225, 3, 21, 19},
+     childStyle | SS_ICON,
+     0},
     {terminalLabelId, L"STATIC", "MT4", 0, {208, 4, 15, 15}, childStyle | SS_LEFT, 0},
-    {stockLabelId, L"STATIC", "\xB7\xC9\xBA\xFC", 0, {240, 4, 20, 10}, childStyle | SS_LEFT, 0}, // 飞狐
+    {stockLabelId,
+     L"STATIC",
+     "\xB7\xC9\xBA\xFC",
+     0,
+     {240, 4, 20, 10},
+     childStyle | SS_LEFT,
+     0}, // 飞狐
     {stockIconId, L"STATIC", nullptr, IDI_SCREENS_DARK, {258, 3, 21, 20}, childStyle | SS_ICON, 0},
-    {adjustCheckId, L"BUTTON", "", 0, {180, 3, 15, 17}, childStyle | WS_TABSTOP | BS_AUTOCHECKBOX, 0},
-    {codeComboId, L"COMBOBOX", nullptr, 0, {45, 5, 55, 15},
-     childStyle | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT, 0},
-    {noticeLabelId, L"STATIC", "Talvero \xD0\xD0\xC7\xE9\xC1\xAA\xB6\xAF", 0, {205, 17, 90, 10}, // 行情联动
-     childStyle | SS_LEFT, 0},
-    {singleOptionId, L"BUTTON", "\xB5\xA5\xBF\xD8", 0, {280, 4, 30, 10}, // 单控
-     childStyle | BS_AUTORADIOBUTTON | BS_NOTIFY, 0},
-    {multiOptionId, L"BUTTON", "\xB6\xE0\xBF\xD8", 0, {280, 14, 30, 10}, // 多控
-     childStyle | WS_TABSTOP | BS_AUTORADIOBUTTON, 0},
+    {adjustCheckId,
+     L"BUTTON",
+     "",
+     0,
+     {180, 3, 15, 17},
+     childStyle | WS_TABSTOP | BS_AUTOCHECKBOX,
+     0},
+    {codeComboId,
+     L"COMBOBOX",
+     nullptr,
+     0,
+     {45, 5, 55, 15},
+     childStyle | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT,
+     0},
+    {noticeLabelId,
+     L"STATIC",
+     "Talvero \xD0\xD0\xC7\xE9\xC1\xAA\xB6\xAF",
+     0,
+     {205, 17, 90, 10}, // 行情联动
+     childStyle | SS_LEFT,
+     0},
+    {singleOptionId,
+     L"BUTTON",
+     "\xB5\xA5\xBF\xD8",
+     0,
+     {280, 4, 30, 10}, // 单控
+     childStyle | BS_AUTORADIOBUTTON | BS_NOTIFY,
+     0},
+    {multiOptionId,
+     L"BUTTON",
+     "\xB6\xE0\xBF\xD8",
+     0,
+     {280, 14, 30, 10}, // 多控
+     childStyle | WS_TABSTOP | BS_AUTORADIOBUTTON,
+     0},
 };
 
 // The item that the list always starts with, before the codes of the file.
@@ -119,22 +187,22 @@ HWND createMainDialog(HWND owner) {
 
 void createControls() {
     HFONT dialogFont = reinterpret_cast<HFONT>(SendMessageW(mainWindow, WM_GETFONT, 0, 0));
-    for (const ControlSpec& spec : mainControls) {
-        RECT rect = {spec.rect.left, spec.rect.top, spec.rect.left + spec.rect.right,
-                     spec.rect.top + spec.rect.bottom};
+    for (const ControlLayout& layout : mainControls) {
+        RECT rect = {layout.rect.x, layout.rect.y, layout.rect.x + layout.rect.width,
+                     layout.rect.y + layout.rect.height};
         MapDialogRect(mainWindow, &rect);
         wchar_t text[64] = L"";
-        if (spec.text)
-            ansiToWide(spec.text, text, 64);
-        HWND control = CreateWindowExW(spec.exStyle, spec.className, spec.text ? text : nullptr,
-                                       spec.style, rect.left, rect.top, rect.right - rect.left,
-                                       rect.bottom - rect.top, mainWindow,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
-                                       GetModuleHandleW(nullptr), nullptr);
+        if (layout.text)
+            ansiToWide(layout.text, text, 64);
+        HWND control = CreateWindowExW(
+            layout.exStyle, layout.className, layout.text ? text : nullptr, layout.style, rect.left,
+            rect.top, rect.right - rect.left, rect.bottom - rect.top, mainWindow,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), GetModuleHandleW(nullptr),
+            nullptr);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(dialogFont), TRUE);
-        if (spec.icon)
-            setIconByNumber(mainWindow, spec.id, spec.icon);
-        if (spec.id == periodToolbarId)
+        if (layout.icon)
+            setIconByNumber(mainWindow, layout.id, layout.icon);
+        if (layout.id == periodToolbarId)
             SendMessageW(control, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     }
 }
@@ -145,8 +213,8 @@ void setComboFont(HWND combo) {
     int height = -MulDiv(comboFontPoints, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
     HFONT font = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                             dialogFontFace);
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH, dialogFontFace);
     SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
@@ -180,8 +248,8 @@ void initCommonControls() {
     auto initEx = reinterpret_cast<InitFunction>(
         reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
     if (initEx) {
-        INITCOMMONCONTROLSEX classes = {sizeof classes,
-                                        ICC_WIN95_CLASSES | ICC_DATE_CLASSES | ICC_INTERNET_CLASSES};
+        INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES | ICC_DATE_CLASSES |
+                                                            ICC_INTERNET_CLASSES};
         initEx(&classes);
     } else {
         InitCommonControls();
@@ -190,20 +258,21 @@ void initCommonControls() {
 }
 
 HWND buildMainWindow(HWND owner) {
-    mainWindow = createMainDialog(owner);                                // 1. the hidden dialog
-    createControls();                                                    // 2. its controls
-    CheckRadioButton(mainWindow, singleOptionId, multiOptionId, singleOptionId); // 3. single control shown
+    mainWindow = createMainDialog(owner); // 1. the hidden dialog
+    createControls();                     // 2. its controls
+    CheckRadioButton(mainWindow, singleOptionId, multiOptionId,
+                     singleOptionId); // 3. single control shown
     HWND combo = GetDlgItem(mainWindow, codeComboId);
-    addComboItemAnsi(combo, firstRecentCode);                            // 4. the list and its font
+    addComboItemAnsi(combo, firstRecentCode); // 4. the list and its font
     setComboFont(combo);
-    fillRecentCodes(combo);                                              // 5. codes of earlier runs
-    buildPeriodToolbar(mainWindow, periodToolbarId);                     // 6. period buttons
+    fillRecentCodes(combo);                          // 5. codes of earlier runs
+    buildPeriodToolbar(mainWindow, periodToolbarId); // 6. period buttons
     SetWindowPos(mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); // 7. always on top
-    desktopWindow = GetDesktopWindow();                                  // 8.
-    findTerminal();                                                      // 9, 10. the terminal
+    desktopWindow = GetDesktopWindow();                                          // 8.
+    findTerminal(); // 9, 10. the terminal
     if (terminalWindow)
         setIconByNumber(mainWindow, terminalIconId, IDI_SCREENS_LIT);
-    EnumChildWindows(desktopWindow, matchStockWindow, 0);                // 11. the stock program
+    EnumChildWindows(desktopWindow, matchStockWindow, 0); // 11. the stock program
     SetTimer(mainWindow, statusTimerId, statusTimerInterval, handleStatusTimer); // 12. status timer
     return mainWindow;
 }
@@ -211,7 +280,8 @@ HWND buildMainWindow(HWND owner) {
 void attachAndShowMainWindow() {
     dialogWindowProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(closingWindowProc)));
-    SetWindowLongPtrW(mainWindow, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(dispatchMainWindowEvent));
+    SetWindowLongPtrW(mainWindow, DWLP_DLGPROC,
+                      reinterpret_cast<LONG_PTR>(dispatchMainWindowEvent));
     SendMessageW(mainWindow, WM_INITDIALOG, 0, 0);
     ShowWindow(mainWindow, SW_SHOW);
     SetFocus(mainWindow);

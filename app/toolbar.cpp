@@ -14,10 +14,12 @@ constexpr int lastListIcon = IDI_SCREEN_ONE_LIT;
 
 // The whole icon range goes into the list, although the buttons show only the first nine.
 HIMAGELIST createToolbarImages() {
-    HIMAGELIST images = ImageList_Create(toolbarIconSize, toolbarIconSize, ILC_COLOR32 | ILC_MASK, 3, 1);
+    HIMAGELIST images =
+        ImageList_Create(toolbarIconSize, toolbarIconSize, ILC_COLOR32 | ILC_MASK, 3, 1);
     for (int number = firstListIcon; number <= lastListIcon; ++number) {
-        HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
-                                                   IMAGE_ICON, toolbarIconSize, toolbarIconSize, 0));
+        HICON icon =
+            static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
+                                          IMAGE_ICON, toolbarIconSize, toolbarIconSize, 0));
         if (!icon)
             continue;
         ImageList_ReplaceIcon(images, -1, icon);

@@ -40,8 +40,8 @@ std::size_t wideToAnsi(const wchar_t* wide, int wideSize, char* out, std::size_t
     int size = WideCharToMultiByte(CP_ACP, 0, wide, wideSize, ansi, sizeof ansi, nullptr, nullptr);
     if (size < 0)
         size = 0;
-    std::size_t kept = cutAtCharBoundary(ansi, static_cast<std::size_t>(size), capacity - 1,
-                                         isAnsiLeadByte);
+    std::size_t kept =
+        cutAtCharBoundary(ansi, static_cast<std::size_t>(size), capacity - 1, isAnsiLeadByte);
     memcpy(out, ansi, kept);
     out[kept] = '\0';
     return kept;
@@ -88,10 +88,11 @@ void setIconByNumber(HWND dialog, int controlId, int iconNumber) {
         return;
     HICON& icon = loaded[iconNumber - IDI_PERIOD_M1];
     if (!icon) {
-        icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconNumber),
-                                             IMAGE_ICON, 16, 16, 0));
+        icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                             MAKEINTRESOURCEW(iconNumber), IMAGE_ICON, 16, 16, 0));
     }
-    SendDlgItemMessageW(dialog, controlId, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+    SendDlgItemMessageW(dialog, controlId, STM_SETIMAGE, IMAGE_ICON,
+                        reinterpret_cast<LPARAM>(icon));
 }
 
 AnsiWindowText::~AnsiWindowText() {

@@ -41,7 +41,7 @@ void setIconByNumber(HWND dialog, int controlId, int iconNumber);
 
 // Another program's window title, read with the ANSI functions, of whatever length.
 class AnsiWindowText {
-public:
+  public:
     AnsiWindowText() = default;
     AnsiWindowText(const AnsiWindowText&) = delete;
     AnsiWindowText& operator=(const AnsiWindowText&) = delete;
@@ -52,7 +52,7 @@ public:
     char* data() { return text_; }
     std::size_t size() const { return size_; }
 
-private:
+  private:
     char local_[512];
     char* text_ = local_;
     std::size_t size_ = 0;

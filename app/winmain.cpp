@@ -3,8 +3,8 @@
 #include "app/main_window.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    initCommonControls();        // controls drawn with visual styles
-    runMainWindow(nullptr);      // until the user closes the window
+    initCommonControls();                   // controls drawn with visual styles
+    runMainWindow(nullptr);                 // until the user closes the window
     ShowWindow(stockWindow, SW_SHOWNORMAL); // leave the stock program shown normally
     return 0;
 }

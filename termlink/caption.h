@@ -21,13 +21,13 @@ struct TextView {
 // inside count as text; what follows the closing quote up to the comma is dropped). There is
 // always at least one field: a comma at the very end is followed by one more, empty field.
 class CommaFields {
-public:
+  public:
     CommaFields(const char* text, std::size_t size) : text_(text), size_(size) {}
 
     // The next field, or false when all have been read.
     bool next(TextView& field);
 
-private:
+  private:
     const char* text_;
     std::size_t size_;
     std::size_t pos_ = 0;

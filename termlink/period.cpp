@@ -6,18 +6,46 @@
 
 // Chart titles are the symbol, a comma, the period name and " (offline)", in GBK.
 const PeriodRow periodTable[periodCount] = {
-    {"M1", 1002, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,M1 (offline)", 32873},          // 国内A股,M1 (offline)
-    {"M5", 1003, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,M5 (offline)", 32874},          // 国内A股,M5 (offline)
-    {"M15", 1004, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,M15 (offline)", 32875},        // 国内A股,M15 (offline)
-    {"M30", 1005, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,M30 (offline)", 32876},        // 国内A股,M30 (offline)
-    {"M60", 1006, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,H1 (offline)", 32877},         // 国内A股,H1 (offline)
-    {"M240", 1007, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,H4 (offline)", 33284},        // 国内A股,H4 (offline)
-    {"\xC8\xD5\xCF\xDF", 1008, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,Daily (offline)", 32878},   // 日线
-    {"\xD6\xDC\xCF\xDF", 1009, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,Weekly (offline)", 32879},  // 周线
-    {"\xD4\xC2\xCF\xDF", 1010, "\xB9\xFA\xC4\xDA" "A\xB9\xC9,Monthly (offline)", 32880}, // 月线
+    {"M1", 1002,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,M1 (offline)",
+     32873}, // 国内A股,M1 (offline)
+    {"M5", 1003,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,M5 (offline)",
+     32874}, // 国内A股,M5 (offline)
+    {"M15", 1004,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,M15 (offline)",
+     32875}, // 国内A股,M15 (offline)
+    {"M30", 1005,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,M30 (offline)",
+     32876}, // 国内A股,M30 (offline)
+    {"M60", 1006,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,H1 (offline)",
+     32877}, // 国内A股,H1 (offline)
+    {"M240", 1007,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,H4 (offline)",
+     33284}, // 国内A股,H4 (offline)
+    {"\xC8\xD5\xCF\xDF", 1008,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,Daily (offline)",
+     32878}, // 日线
+    {"\xD6\xDC\xCF\xDF", 1009,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,Weekly (offline)",
+     32879}, // 周线
+    {"\xD4\xC2\xCF\xDF", 1010,
+     "\xB9\xFA\xC4\xDA"
+     "A\xB9\xC9,Monthly (offline)",
+     32880}, // 月线
 };
 
-const char* const singleChartTitle = "\xB9\xFA\xC4\xDA" "A\xB9\xC9,M417 (offline)"; // 国内A股,M417 (offline)
+const char* const singleChartTitle = "\xB9\xFA\xC4\xDA"
+                                     "A\xB9\xC9,M417 (offline)"; // 国内A股,M417 (offline)
 
 const char* periodChartTitle = "";
 HWND periodChartWindow = nullptr;
@@ -62,7 +90,8 @@ void handlePeriodButton(int controlId, int notificationCode) {
 void handleAdjustCheck(HWND dialog, int notificationCode) {
     if (!isClickOrAccelerator(notificationCode))
         return;
-    adjustCheckState = static_cast<int>(SendDlgItemMessageA(dialog, adjustCheckId, BM_GETCHECK, 0, 0));
+    adjustCheckState =
+        static_cast<int>(SendDlgItemMessageA(dialog, adjustCheckId, BM_GETCHECK, 0, 0));
     if (adjustCheckState != BST_CHECKED && adjustCheckState != BST_UNCHECKED)
         return;
     for (WPARAM command : adjustCommands)

@@ -61,7 +61,8 @@ void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
     chartTitleFromCaption(caption.data(), caption.size(), activeChartTitle);
 
     activeChartWindow = FindWindowExA(terminalWindow, nullptr, mdiClientClass, nullptr);
-    activeChartWindow = FindWindowExA(activeChartWindow, nullptr, nullptr, activeChartTitle.c_str());
+    activeChartWindow =
+        FindWindowExA(activeChartWindow, nullptr, nullptr, activeChartTitle.c_str());
     activeChartView = nullptr;
     for (const char* viewClass : chartViewClasses) {
         if (!activeChartView)

@@ -87,8 +87,8 @@ bool sameIcon(HICON a, HICON b) {
 }
 
 HICON programIcon(int number) {
-    return static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number), IMAGE_ICON, 16, 16, LR_SHARED));
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
+                                         IMAGE_ICON, 16, 16, LR_SHARED));
 }
 
 } // namespace
@@ -116,7 +116,8 @@ TEST(MainWindow, HasTheFourteenControlsInCreationOrderWithTheirClassesTextsStyle
         }
         if (expected.id == periodToolbarId || expected.id == codeComboId ||
             (expected.style & SS_TYPEMASK) == SS_ICON)
-            continue; // these size themselves: the toolbar docks, the combo box and icons fit their content
+            continue; // these size themselves: the toolbar docks, the combo box and icons fit their
+                      // content
         RECT want = pixelsOf(talvero.window(), expected.dialogUnits);
         RECT got;
         GetWindowRect(child, &got);
@@ -190,7 +191,8 @@ TEST(PeriodToolbar, DocksAlongTheBottomAcrossTheFullWidthBelowTheControls) {
     EXPECT_LE(bar.bottom, client.bottom);
     EXPECT_GT(bar.bottom - bar.top, 16);
     RECT buttonRect;
-    SendMessageW(talvero.control(periodToolbarId), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&buttonRect));
+    SendMessageW(talvero.control(periodToolbarId), TB_GETITEMRECT, 0,
+                 reinterpret_cast<LPARAM>(&buttonRect));
     EXPECT_GT(buttonRect.right - buttonRect.left, 16) << "the text stands beside the icon";
 }
 
@@ -229,7 +231,9 @@ TEST(RecentCodes, AnyLineEndsAndALastLineWithoutOneLoad) {
 TEST(RecentCodes, LongAndBinaryLinesLoadWithinTheCodeBuffer) {
     ScratchDirectory scratch;
     std::string longLine(1 << 20, '7');
-    std::string binary("\x01\x02\x00\xff\xfe\"6\x00" "0\r\n", 12);
+    std::string binary("\x01\x02\x00\xff\xfe\"6\x00"
+                       "0\r\n",
+                       12);
     // A two-byte character straddling byte 254 is dropped whole.
     std::string straddling = std::string(253, '1') + gbk("股") + "2";
     writeFile("DAIMA.DAT", longLine + "\r\n" + binary + straddling + "\r\n");

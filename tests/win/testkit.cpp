@@ -14,15 +14,16 @@ namespace testkit {
 namespace {
 
 std::wstring wideFromUtf8(const std::string& text) {
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
     return wide;
 }
 
 std::string fromWide(const std::wstring& wide, UINT codePage) {
-    int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                   nullptr, nullptr);
+    int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                   0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], size,
                         nullptr, nullptr);
@@ -57,7 +58,8 @@ std::string gbk(const std::string& utf8) {
 }
 
 std::string utf8FromGbk(const std::string& bytes) {
-    int size = MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    int size =
+        MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], size);
     return fromWide(wide, CP_UTF8);
@@ -164,7 +166,8 @@ Program::~Program() {
 
 bool Program::start(const std::string& exe, const std::string& arguments) {
     kill();
-    std::string path = exe.find_first_of("\\/:") == std::string::npos ? binDirectory() + "\\" + exe : exe;
+    std::string path =
+        exe.find_first_of("\\/:") == std::string::npos ? binDirectory() + "\\" + exe : exe;
     std::wstring commandLine = L"\"" + wideFromUtf8(path) + L"\" " + wideFromUtf8(arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

@@ -16,12 +16,12 @@ std::string utf8FromGbk(const std::string& bytes);
 
 // A fresh, empty directory made current for the test's life, removed afterwards.
 class ScratchDirectory {
-public:
+  public:
     ScratchDirectory();
     ~ScratchDirectory();
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     std::string previous_;
 };
@@ -41,7 +41,7 @@ std::string binDirectory();
 
 // Another program started for a test; it is ended when this goes out of scope.
 class Program {
-public:
+  public:
     Program() = default;
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -57,13 +57,13 @@ public:
     bool running() const;
     DWORD processId() const { return info_.dwProcessId; }
 
-private:
+  private:
     PROCESS_INFORMATION info_ = {};
 };
 
 // A stand-in program's journal: one UTF-8 line per event.
 class Journal {
-public:
+  public:
     explicit Journal(std::string path) : path_(std::move(path)) {}
     const std::string& path() const { return path_; }
     std::vector<std::string> lines() const;
@@ -73,7 +73,7 @@ public:
     std::string waitFor(const std::string& text, DWORD timeoutMs = 5000) const;
     size_t count(const std::string& event) const { return events(event).size(); }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -84,7 +84,8 @@ struct StockSim {
     HWND window = nullptr;
 };
 // arguments: extra command line options such as "--title 2 --suffix \" - 600000\"".
-bool startStockSim(StockSim& sim, const std::string& arguments = "", const std::string& name = "stocksim");
+bool startStockSim(StockSim& sim, const std::string& arguments = "",
+                   const std::string& name = "stocksim");
 
 // The stand-in terminal, started with a journal in the current directory.
 struct TermSim {
@@ -93,7 +94,8 @@ struct TermSim {
     HWND window = nullptr;
     HWND mdiClient = nullptr;
 };
-bool startTermSim(TermSim& sim, const std::string& arguments = "", const std::string& name = "termsim");
+bool startTermSim(TermSim& sim, const std::string& arguments = "",
+                  const std::string& name = "termsim");
 
 // Parses "name=0x1234" out of a journal line.
 HWND handleField(const std::string& line, const std::string& name);
@@ -106,7 +108,7 @@ std::string className(HWND window);
 // Talvero's main window built in this process, as start-up builds it; destroyed at the end.
 // Resets the process-wide state that one window leaves behind for the next.
 class TalveroWindow {
-public:
+  public:
     explicit TalveroWindow(bool show = true);
     ~TalveroWindow();
     HWND window() const;
