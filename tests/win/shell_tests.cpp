@@ -250,3 +250,186 @@ TEST(RecentCodes, LongAndBinaryLinesLoadWithinTheCodeBuffer) {
     EXPECT_TRUE(sawLong);
     EXPECT_TRUE(sawStraddling);
 }
+
+namespace {
+
+HWND handleInFile() {
+    std::string bytes = readFile("fxwindows.dat");
+    unsigned value = 0;
+    for (size_t i = 0; i < bytes.size() && i < 4; ++i)
+        value |= static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
+}
+
+// Any message makes the event procedure reload the handle file.
+void nudge(HWND window) {
+    SendMessageW(window, WM_NULL, 0, 0);
+}
+
+struct FirstMessage {
+    UINT message = 0;
+    bool visible = true;
+    LRESULT buttons = 0;
+};
+FirstMessage firstSeen;
+HWND watchedWindow;
+
+// Sent messages pass this hook just before the window procedure that hands them on.
+LRESULT CALLBACK recordFirstMessage(int code, WPARAM wParam, LPARAM lParam) {
+    auto* sent = reinterpret_cast<CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->hwnd == watchedWindow && firstSeen.message == 0 &&
+        GetWindowLongPtrW(watchedWindow, DWLP_DLGPROC) != 0) {
+        firstSeen.message = sent->message;
+        firstSeen.visible = IsWindowVisible(watchedWindow) != FALSE;
+        firstSeen.buttons =
+            SendDlgItemMessageW(watchedWindow, periodToolbarId, TB_BUTTONCOUNT, 0, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+} // namespace
+
+TEST(EventProcedure, CreatesAMissingHandleFileEmptyAndReadsZero) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    nudge(talvero.window());
+    EXPECT_TRUE(fileExists("fxwindows.dat"));
+    EXPECT_EQ(readFile("fxwindows.dat"), "");
+    EXPECT_EQ(stockWindow, nullptr);
+}
+
+TEST(EventProcedure, ReadsShortLongAndRewrittenHandleFilesOnEveryMessage) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    writeFile("fxwindows.dat", std::string("\x34\x12", 2));
+    nudge(talvero.window());
+    EXPECT_EQ(stockWindow, reinterpret_cast<HWND>(0x1234));
+
+    writeFile("fxwindows.dat", std::string("\x78\x56\x34\x12\xAA\xBB\xCC\xDD\xEE\xFF", 10));
+    nudge(talvero.window());
+    EXPECT_EQ(stockWindow, reinterpret_cast<HWND>(0x12345678));
+
+    // Another program rewrites the file between two messages: the next message sees it.
+    writeFile("fxwindows.dat", std::string("\x01\x00\x02\x00", 4));
+    nudge(talvero.window());
+    EXPECT_EQ(stockWindow, reinterpret_cast<HWND>(0x00020001));
+    EXPECT_EQ(readFile("fxwindows.dat").size(), 4u) << "reading never changes the file";
+}
+
+TEST(EventProcedure, KeepsTheLastHandleWhileTheFileIsHeldOpenElsewhere) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    writeFile("fxwindows.dat", std::string("\x44\x33\x22\x11", 4));
+    nudge(talvero.window());
+    ASSERT_EQ(stockWindow, reinterpret_cast<HWND>(0x11223344));
+    // Held without sharing: every open fails, from this process as from any other.
+    HANDLE held = CreateFileA("fxwindows.dat", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    SetFilePointer(held, 0, nullptr, FILE_BEGIN);
+    WriteFile(held, "\x99\x99\x99\x99", 4, &written, nullptr);
+    nudge(talvero.window());
+    EXPECT_EQ(stockWindow, reinterpret_cast<HWND>(0x11223344));
+    CloseHandle(held);
+    nudge(talvero.window());
+    EXPECT_EQ(stockWindow, reinterpret_cast<HWND>(0x99999999));
+}
+
+TEST(EventProcedure, ReturnsZeroForEveryMessageAndSeesWmInitDialogFirstWhileHidden) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero(false);
+    firstSeen = FirstMessage();
+    watchedWindow = talvero.window();
+    HHOOK hook =
+        SetWindowsHookExW(WH_CALLWNDPROC, recordFirstMessage, nullptr, GetCurrentThreadId());
+    attachAndShowMainWindow();
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(firstSeen.message, static_cast<UINT>(WM_INITDIALOG));
+    EXPECT_FALSE(firstSeen.visible);
+    EXPECT_EQ(firstSeen.buttons, 9);
+    EXPECT_TRUE(IsWindowVisible(talvero.window()));
+
+    for (UINT message : {WM_INITDIALOG, WM_NCACTIVATE, WM_COMMAND, WM_TIMER, WM_PAINT, WM_CLOSE})
+        EXPECT_EQ(dispatchMainWindowEvent(talvero.window(), message, 0, 0), 0) << message;
+}
+
+TEST(EventProcedure, OptionsSetTheControlModeOnlyWhenClicked) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    EXPECT_TRUE(controlMode.empty()) << "single control is shown selected but not yet chosen";
+    sendCommand(talvero.window(), multiOptionId);
+    EXPECT_STREQ(controlMode.c_str(), "duo");
+    sendCommand(talvero.window(), singleOptionId);
+    EXPECT_STREQ(controlMode.c_str(), "dan");
+    sendCommand(talvero.window(), singleOptionId, 1);
+    EXPECT_STREQ(controlMode.c_str(), "dan");
+    // Focus notifications of the options and other codes change nothing.
+    sendCommand(talvero.window(), multiOptionId, BN_SETFOCUS);
+    sendCommand(talvero.window(), multiOptionId, 2);
+    EXPECT_STREQ(controlMode.c_str(), "dan");
+    // A real click on the option goes the same way.
+    SendMessageW(talvero.control(multiOptionId), BM_CLICK, 0, 0);
+    EXPECT_STREQ(controlMode.c_str(), "duo");
+}
+
+TEST(EventProcedure, CommandsFromTheLabelAndTheCodeBoxDoNothing) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    for (int code : {0, 1, 2, CBN_EDITCHANGE, CBN_SELCHANGE}) {
+        sendCommand(talvero.window(), adjustLabelId, code);
+        sendCommand(talvero.window(), codeComboId, code);
+    }
+    EXPECT_TRUE(controlMode.empty());
+    EXPECT_FALSE(fileExists("DAIMA.DAT"));
+}
+
+TEST(EventProcedure, GivesTheFocusBackAfterAnotherWindowWasActive) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
+                                 nullptr, nullptr, nullptr, nullptr);
+    HWND combo = talvero.control(codeComboId);
+    HWND comboEdit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
+    SetForegroundWindow(talvero.window());
+    SetFocus(comboEdit);
+    ASSERT_TRUE(waitUntil([&] { return GetFocus() == comboEdit; }));
+    SetForegroundWindow(other);
+    ASSERT_TRUE(waitUntil([&] { return GetForegroundWindow() == other; }));
+    EXPECT_EQ(savedFocus, comboEdit);
+    SetForegroundWindow(talvero.window());
+    EXPECT_TRUE(waitUntil([&] { return GetFocus() == comboEdit; }));
+    EXPECT_EQ(savedFocus, nullptr);
+
+    // Two deactivations in a row: the second one's focus is the one kept.
+    SendMessageW(talvero.window(), WM_NCACTIVATE, FALSE, 0);
+    SetFocus(talvero.control(queryButtonId));
+    SendMessageW(talvero.window(), WM_NCACTIVATE, FALSE, 0);
+    EXPECT_EQ(savedFocus, talvero.control(queryButtonId));
+    DestroyWindow(other);
+}
+
+TEST(Program, RunsUntilClosedThenShowsTheStockProgramNormallyAndExitsWithZero) {
+    ScratchDirectory scratch;
+    StockSim stock;
+    ASSERT_TRUE(startStockSim(stock, "--minimized"));
+    Program talvero;
+    ASSERT_TRUE(talvero.start("Talvero.exe", ""));
+    HWND window = nullptr;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            window = FindWindowW(L"#32770", L"Talvero");
+            return window && IsWindowVisible(window) && GetDlgItem(window, multiOptionId);
+        },
+        15000));
+    // The start-up search found the stand-in and recorded it.
+    EXPECT_TRUE(waitUntil([&] { return handleInFile() == stock.window; }));
+    size_t restoredBefore = stock.journal.events("showstate restored").size();
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(talvero.waitForExit(10000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(waitUntil(
+        [&] { return stock.journal.events("showstate restored").size() > restoredBefore; }));
+    EXPECT_FALSE(IsIconic(stock.window));
+}
