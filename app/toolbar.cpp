@@ -36,6 +36,20 @@ LRESULT addToolbarString(HWND toolbar, const char* text) {
     return SendMessageW(toolbar, TB_ADDSTRINGW, 0, reinterpret_cast<LPARAM>(wide));
 }
 
+// The buttons are as wide as their icon and text need. Where the dialog font is drawn wider than
+// usual the nine of them can overflow one row; the wrapped toolbar then grows upward over the
+// code box and the options and takes their clicks. So they give up padding until they fit.
+void fitOnOneRow(HWND toolbar) {
+    DWORD padding = static_cast<DWORD>(SendMessageW(toolbar, TB_GETPADDING, 0, 0));
+    for (int across = LOWORD(padding) - 1;
+         across >= 0 && SendMessageW(toolbar, TB_GETROWS, 0, 0) > 1; --across) {
+        SendMessageW(toolbar, TB_SETPADDING, 0, MAKELPARAM(across, HIWORD(padding)));
+        // A font change makes the toolbar measure its buttons again.
+        SendMessageW(toolbar, WM_SETFONT, SendMessageW(toolbar, WM_GETFONT, 0, 0), FALSE);
+        SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
+    }
+}
+
 } // namespace
 
 void buildPeriodToolbar(HWND dialog, int toolbarId) {
@@ -54,4 +68,5 @@ void buildPeriodToolbar(HWND dialog, int toolbarId) {
         SendMessageW(toolbar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
         SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
     }
+    fitOnOneRow(toolbar);
 }

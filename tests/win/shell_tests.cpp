@@ -433,3 +433,20 @@ TEST(Program, RunsUntilClosedThenShowsTheStockProgramNormallyAndExitsWithZero) {
         [&] { return stock.journal.events("showstate restored").size() > restoredBefore; }));
     EXPECT_FALSE(IsIconic(stock.window));
 }
+
+TEST(PeriodToolbar, KeepsAllNineButtonsInOneRowClearOfTheControls) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    HWND toolbar = talvero.control(periodToolbarId);
+    RECT last = {};
+    SendMessageW(toolbar, TB_GETITEMRECT, 8, reinterpret_cast<LPARAM>(&last));
+    DWORD padding = static_cast<DWORD>(SendMessageW(toolbar, TB_GETPADDING, 0, 0));
+    EXPECT_EQ(SendMessageW(toolbar, TB_GETROWS, 0, 0), 1)
+        << "last button ends at " << last.right << ", padding " << LOWORD(padding) << "x"
+        << HIWORD(padding);
+    // The toolbar is above the other controls, so where it overlaps them it takes their clicks.
+    RECT bar, options;
+    GetWindowRect(toolbar, &bar);
+    GetWindowRect(talvero.control(multiOptionId), &options);
+    EXPECT_GE(bar.top, options.bottom - 2);
+}
