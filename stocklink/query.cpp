@@ -2,6 +2,7 @@
 
 #include "app/dispatch.h"
 #include "app/main_window.h"
+#include "app/other_window.h"
 #include "app/pause.h"
 #include "app/ui_text.h"
 
@@ -51,8 +52,8 @@ void recordInList(HWND combo) {
 
 void bringStockProgramForward() {
     SetForegroundWindow(stockWindow);
-    BringWindowToTop(stockWindow);
-    ShowWindow(stockWindow, SW_SHOWNOACTIVATE);
+    bringToTop(stockWindow);
+    showWindow(stockWindow, SW_SHOWNOACTIVATE);
 }
 
 // The stock program opens its keyboard wizard on the first key and collects the rest there.

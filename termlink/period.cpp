@@ -2,6 +2,7 @@
 
 #include "app/dispatch.h"
 #include "app/main_window.h"
+#include "app/other_window.h"
 #include "termlink/status_timer.h"
 
 // Chart titles are the symbol, a comma, the period name and " (offline)", in GBK.
@@ -69,11 +70,6 @@ const PeriodRow* findPeriodRow(int controlId) {
 
 } // namespace
 
-void postCommand(HWND window, WPARAM command) {
-    if (window)
-        PostMessageA(window, WM_COMMAND, command, 0);
-}
-
 void handlePeriodButton(int controlId, int notificationCode) {
     const PeriodRow* row = findPeriodRow(controlId);
     if (!row || !isClickOrAccelerator(notificationCode))
@@ -83,8 +79,8 @@ void handlePeriodButton(int controlId, int notificationCode) {
     periodChartWindow = FindWindowExA(mdiClient, nullptr, nullptr, periodChartTitle);
     // The stock program is told first; it switches while the chart is being raised.
     postCommand(stockWindow, row->command);
-    BringWindowToTop(periodChartWindow);
-    ShowWindow(periodChartWindow, chartShowCommand);
+    bringToTop(periodChartWindow);
+    showWindow(periodChartWindow, chartShowCommand);
 }
 
 void handleAdjustCheck(HWND dialog, int notificationCode) {

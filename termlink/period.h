@@ -31,9 +31,5 @@ inline bool isClickOrAccelerator(int notificationCode) {
     return notificationCode == 0 || notificationCode == 1;
 }
 
-// Posts a WM_COMMAND with the command ID to another program's window. A window of 0 is skipped:
-// the post would otherwise land in the tool's own thread queue.
-void postCommand(HWND window, WPARAM command);
-
 void handlePeriodButton(int controlId, int notificationCode);
 void handleAdjustCheck(HWND dialog, int notificationCode);

@@ -1,6 +1,7 @@
 #include "termlink/status_timer.h"
 
 #include "app/main_window.h"
+#include "app/other_window.h"
 #include "app/pause.h"
 #include "app/ui_text.h"
 #include "res/resource.h"
