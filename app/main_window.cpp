@@ -41,98 +41,31 @@ struct ControlLayout {
     DWORD exStyle;
 };
 
-constexpr DWORD childStyle = WS_CHILD | WS_VISIBLE;
+constexpr DWORD child = WS_CHILD | WS_VISIBLE;
+constexpr DWORD toolbarStyle = child | WS_TABSTOP | TBSTYLE_LIST | TBSTYLE_FLAT | TBSTYLE_WRAPABLE |
+                               TBSTYLE_TOOLTIPS | CCS_BOTTOM;
+constexpr DWORD label = child | SS_LEFT;
+constexpr DWORD icon = child | SS_ICON;
 
-// The main window's controls, in creation order.
+// The main window's controls, in creation order. Texts are GBK.
+// clang-format off
 constexpr ControlLayout mainControls[] = {
-    {periodToolbarId,
-     TOOLBARCLASSNAMEW,
-     "",
-     0,
-     {10, 0, 0, 440},
-     childStyle | WS_TABSTOP | TBSTYLE_LIST | TBSTYLE_FLAT | TBSTYLE_WRAPABLE | TBSTYLE_TOOLTIPS |
-         CCS_BOTTOM,
-     WS_EX_WINDOWEDGE},
-    {codeLabelId,
-     L"STATIC",
-     "\xB4\xFA\xC2\xEB\xCA\xE4\xC8\xEB\xA3\xBA",
-     0,
-     {5, 8, 40, 11}, // 代码输入：
-     childStyle | SS_LEFT,
-     0},
-    {queryButtonId,
-     L"BUTTON",
-     "\xB2\xE9\xD1\xAF",
-     0,
-     {103, 4, 30, 15}, // 查询
-     childStyle | WS_TABSTOP | BS_PUSHBUTTON,
-     0},
-    {adjustLabelId,
-     L"STATIC",
-     "\xC8\xA8",
-     0,
-     {160, 6, 14, 11}, // 权
-     childStyle | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN,
-     0},
-    {boltIconId,
-     L"STATIC",
-     nullptr,
-     IDI_BOLT_TABLE,
-     {145, 5, 13, 13},
-     childStyle | SS_ICON | SS_CENTERIMAGE,
-     0},
-    {terminalIconId,
-     L"STATIC",
-     nullptr,
-     IDI_SCREENS_DARK,
-     {225, 3, 21, 19},
-     childStyle | SS_ICON,
-     0},
-    {terminalLabelId, L"STATIC", "MT4", 0, {208, 4, 15, 15}, childStyle | SS_LEFT, 0},
-    {stockLabelId,
-     L"STATIC",
-     "\xB7\xC9\xBA\xFC",
-     0,
-     {240, 4, 20, 10},
-     childStyle | SS_LEFT,
-     0}, // 飞狐
-    {stockIconId, L"STATIC", nullptr, IDI_SCREENS_DARK, {258, 3, 21, 20}, childStyle | SS_ICON, 0},
-    {adjustCheckId,
-     L"BUTTON",
-     "",
-     0,
-     {180, 3, 15, 17},
-     childStyle | WS_TABSTOP | BS_AUTOCHECKBOX,
-     0},
-    {codeComboId,
-     L"COMBOBOX",
-     nullptr,
-     0,
-     {45, 5, 55, 15},
-     childStyle | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT,
-     0},
-    {noticeLabelId,
-     L"STATIC",
-     "Talvero \xD0\xD0\xC7\xE9\xC1\xAA\xB6\xAF",
-     0,
-     {205, 17, 90, 10}, // 行情联动
-     childStyle | SS_LEFT,
-     0},
-    {singleOptionId,
-     L"BUTTON",
-     "\xB5\xA5\xBF\xD8",
-     0,
-     {280, 4, 30, 10}, // 单控
-     childStyle | BS_AUTORADIOBUTTON | BS_NOTIFY,
-     0},
-    {multiOptionId,
-     L"BUTTON",
-     "\xB6\xE0\xBF\xD8",
-     0,
-     {280, 14, 30, 10}, // 多控
-     childStyle | WS_TABSTOP | BS_AUTORADIOBUTTON,
-     0},
+    {periodToolbarId, TOOLBARCLASSNAMEW, "", 0, {10, 0, 0, 440}, toolbarStyle, WS_EX_WINDOWEDGE},
+    {codeLabelId, L"STATIC", "\xB4\xFA\xC2\xEB\xCA\xE4\xC8\xEB\xA3\xBA", 0, {5, 8, 40, 11}, label, 0}, // 代码输入：
+    {queryButtonId, L"BUTTON", "\xB2\xE9\xD1\xAF", 0, {103, 4, 30, 15}, child | WS_TABSTOP | BS_PUSHBUTTON, 0}, // 查询
+    {adjustLabelId, L"STATIC", "\xC8\xA8", 0, {160, 6, 14, 11}, child | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN, 0}, // 权
+    {boltIconId, L"STATIC", nullptr, IDI_BOLT_TABLE, {145, 5, 13, 13}, icon | SS_CENTERIMAGE, 0},
+    {terminalIconId, L"STATIC", nullptr, IDI_SCREENS_DARK, {225, 3, 21, 19}, icon, 0},
+    {terminalLabelId, L"STATIC", "MT4", 0, {208, 4, 15, 15}, label, 0},
+    {stockLabelId, L"STATIC", "\xB7\xC9\xBA\xFC", 0, {240, 4, 20, 10}, label, 0}, // 飞狐
+    {stockIconId, L"STATIC", nullptr, IDI_SCREENS_DARK, {258, 3, 21, 20}, icon, 0},
+    {adjustCheckId, L"BUTTON", "", 0, {180, 3, 15, 17}, child | WS_TABSTOP | BS_AUTOCHECKBOX, 0},
+    {codeComboId, L"COMBOBOX", nullptr, 0, {45, 5, 55, 15}, child | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT, 0},
+    {noticeLabelId, L"STATIC", "Talvero \xD0\xD0\xC7\xE9\xC1\xAA\xB6\xAF", 0, {205, 17, 90, 10}, label, 0}, // 行情联动
+    {singleOptionId, L"BUTTON", "\xB5\xA5\xBF\xD8", 0, {280, 4, 30, 10}, child | BS_AUTORADIOBUTTON | BS_NOTIFY, 0}, // 单控
+    {multiOptionId, L"BUTTON", "\xB6\xE0\xBF\xD8", 0, {280, 14, 30, 10}, child | WS_TABSTOP | BS_AUTORADIOBUTTON, 0}, // 多控
 };
+// clang-format on
 
 // The item that the list always starts with, before the codes of the file.
 constexpr const char* firstRecentCode = "1A0001";

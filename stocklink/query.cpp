@@ -24,10 +24,10 @@ constexpr const char* wizardDialogClass = "#32770";
 constexpr const char* wizardDialogTitle = "\xBC\xFC\xC5\xCC\xBE\xAB\xC1\xE9"; // 键盘精灵
 constexpr const char* wizardEditClass = "Edit";
 
-constexpr const char* tooLongMessage = // 对不起，您输入的代码超过6位，请重新输入!
-    "\xB6\xD4\xB2\xBB\xC6\xF0\xA3\xAC\xC4\xFA\xCA\xE4\xC8\xEB\xB5\xC4\xB4\xFA\xC2\xEB\xB3\xAC\xB9"
-    "\xFD"
-    "6\xCE\xBB\xA3\xAC\xC7\xEB\xD6\xD8\xD0\xC2\xCA\xE4\xC8\xEB!";
+// 对不起，您输入的代码超过6位，请重新输入!
+constexpr const char* tooLongMessage =
+    "\xB6\xD4\xB2\xBB\xC6\xF0\xA3\xAC\xC4\xFA\xCA\xE4\xC8\xEB\xB5\xC4\xB4\xFA\xC2\xEB"
+    "\xB3\xAC\xB9\xFD\x36\xCE\xBB\xA3\xAC\xC7\xEB\xD6\xD8\xD0\xC2\xCA\xE4\xC8\xEB!";
 constexpr UINT tooLongStyle = MB_OK | MB_TASKMODAL | MB_SETFOREGROUND;
 
 // The new list is written beside the file and moved over it only when it is complete.

@@ -5,48 +5,22 @@
 #include "app/other_window.h"
 #include "termlink/status_timer.h"
 
-// Chart titles are the symbol, a comma, the period name and " (offline)", in GBK.
+// Chart titles are the symbol 国内A股, a comma, the period name and " (offline)", in GBK.
+// clang-format off
 const PeriodRow periodTable[periodCount] = {
-    {"M1", 1002,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,M1 (offline)",
-     32873}, // 国内A股,M1 (offline)
-    {"M5", 1003,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,M5 (offline)",
-     32874}, // 国内A股,M5 (offline)
-    {"M15", 1004,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,M15 (offline)",
-     32875}, // 国内A股,M15 (offline)
-    {"M30", 1005,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,M30 (offline)",
-     32876}, // 国内A股,M30 (offline)
-    {"M60", 1006,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,H1 (offline)",
-     32877}, // 国内A股,H1 (offline)
-    {"M240", 1007,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,H4 (offline)",
-     33284}, // 国内A股,H4 (offline)
-    {"\xC8\xD5\xCF\xDF", 1008,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,Daily (offline)",
-     32878}, // 日线
-    {"\xD6\xDC\xCF\xDF", 1009,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,Weekly (offline)",
-     32879}, // 周线
-    {"\xD4\xC2\xCF\xDF", 1010,
-     "\xB9\xFA\xC4\xDA"
-     "A\xB9\xC9,Monthly (offline)",
-     32880}, // 月线
+    {"M1", 1002, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,M1 (offline)", 32873},
+    {"M5", 1003, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,M5 (offline)", 32874},
+    {"M15", 1004, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,M15 (offline)", 32875},
+    {"M30", 1005, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,M30 (offline)", 32876},
+    {"M60", 1006, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,H1 (offline)", 32877},
+    {"M240", 1007, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,H4 (offline)", 33284},
+    {"\xC8\xD5\xCF\xDF", 1008, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,Daily (offline)", 32878}, // 日线
+    {"\xD6\xDC\xCF\xDF", 1009, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,Weekly (offline)", 32879}, // 周线
+    {"\xD4\xC2\xCF\xDF", 1010, "\xB9\xFA\xC4\xDA\x41\xB9\xC9,Monthly (offline)", 32880}, // 月线
 };
+// clang-format on
 
-const char* const singleChartTitle = "\xB9\xFA\xC4\xDA"
-                                     "A\xB9\xC9,M417 (offline)"; // 国内A股,M417 (offline)
+const char* const singleChartTitle = "\xB9\xFA\xC4\xDA\x41\xB9\xC9,M417 (offline)";
 
 const char* periodChartTitle = "";
 HWND periodChartWindow = nullptr;
