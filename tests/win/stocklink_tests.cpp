@@ -1,2 +1,777 @@
+// The stock-program link driven through the real window system: the start-up search that finds
+// the stock program's main window and records it in fxwindows.dat, and the query that types a
+// code into the stand-in stock program's keyboard wizard and keeps DAIMA.DAT.
+#include "testkit.h"
+
+#include "app/dispatch.h"
+#include "app/main_window.h"
+#include "app/pause.h"
+#include "res/resource.h"
+
 #include <gtest/gtest.h>
-TEST(A, B) {}
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+using namespace testkit;
+
+namespace {
+
+constexpr char title1[] = "飞狐交易师 - 缠友版";
+constexpr char title2[] = "股道黄金版 - 普及版";
+constexpr char handleFile[] = "fxwindows.dat";
+constexpr char recentFile[] = "DAIMA.DAT";
+constexpr char recentTempFile[] = "DAIMA.DAT.new";
+constexpr char refusalText[] = "对不起，您输入的代码超过6位，请重新输入!";
+
+std::wstring wide(const std::string& utf8) {
+    int size =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], size);
+    return text;
+}
+
+std::string utf8(const wchar_t* text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return "";
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// The recent-codes list, top to bottom, as UTF-8.
+std::vector<std::string> comboItems(HWND combo) {
+    std::vector<std::string> items;
+    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        std::wstring text(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1,
+                          L'\0');
+        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+        items.push_back(utf8(text.c_str()));
+    }
+    return items;
+}
+
+// DAIMA.DAT as the query writes it: each entry quoted, each line ended by CR LF.
+std::string recentLines(const std::vector<std::string>& entries) {
+    std::string bytes;
+    for (const std::string& entry : entries)
+        bytes += "\"" + gbk(entry) + "\"\r\n";
+    return bytes;
+}
+
+// The 4 bytes of a window handle, least significant first, as fxwindows.dat holds them.
+std::string handleBytes(HWND window) {
+    auto value = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window));
+    std::string bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+HICON iconOf(HWND control) {
+    return reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0));
+}
+
+// The icon a status control shows, told apart by the picture's colours.
+bool sameIcon(HICON a, HICON b) {
+    ICONINFO infoA = {}, infoB = {};
+    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
+        return false;
+    BITMAP bitmapA = {}, bitmapB = {};
+    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
+    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
+    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
+    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
+    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
+    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
+        DeleteObject(bitmap);
+    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
+}
+
+HICON programIcon(int number) {
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
+                                         IMAGE_ICON, 16, 16, LR_SHARED));
+}
+
+bool showsStockFound(const TalveroWindow& talvero) {
+    return sameIcon(iconOf(talvero.control(stockIconId)), programIcon(IDI_SCREENS_LIT));
+}
+
+bool showsStockNotFound(const TalveroWindow& talvero) {
+    return sameIcon(iconOf(talvero.control(stockIconId)), programIcon(IDI_SCREENS_DARK));
+}
+
+BOOL CALLBACK collectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+// Every window below the desktop in the order the start-up search meets them.
+std::vector<HWND> enumerationOrder() {
+    std::vector<HWND> windows;
+    EnumChildWindows(GetDesktopWindow(), collectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// The top-level windows in Z order, the most recently raised first.
+std::vector<HWND> topLevelOrder() {
+    std::vector<HWND> windows;
+    EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+bool comesBefore(const std::vector<HWND>& order, HWND first, HWND second) {
+    auto a = std::find(order.begin(), order.end(), first);
+    auto b = std::find(order.begin(), order.end(), second);
+    return a != order.end() && b != order.end() && a < b;
+}
+
+// The key events a stand-in took, in order, as "down N" and "up N".
+std::vector<std::string> keyEvents(const Journal& journal) {
+    std::vector<std::string> keys;
+    for (const std::string& line : journal.lines()) {
+        size_t space = line.find(' ');
+        if (space == std::string::npos)
+            continue;
+        std::string rest = line.substr(space + 1);
+        for (const char* kind : {"keydown vk=", "keyup vk="}) {
+            std::string prefix = kind;
+            if (rest.compare(0, prefix.size(), prefix) == 0) {
+                std::string vk =
+                    rest.substr(prefix.size(), rest.find(' ', prefix.size()) - prefix.size());
+                keys.push_back((prefix[3] == 'd' ? "down " : "up ") + vk);
+            }
+        }
+    }
+    return keys;
+}
+
+// Each key pressed and released, in order.
+std::vector<std::string> pressed(const std::vector<int>& keys) {
+    std::vector<std::string> events;
+    for (int key : keys) {
+        events.push_back("down " + std::to_string(key));
+        events.push_back("up " + std::to_string(key));
+    }
+    return events;
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The position of the last journal line holding the text; the line count when there is none.
+size_t lastLineIndex(const Journal& journal, const std::string& text) {
+    std::vector<std::string> lines = journal.lines();
+    for (size_t i = lines.size(); i-- > 0;) {
+        if (lines[i].find(text) != std::string::npos)
+            return i;
+    }
+    return lines.size();
+}
+
+// Opens the stand-in's keyboard wizard with a key posted to it, as if the user had typed there;
+// a real key would need the stand-in to be active.
+void openWizard(const StockSim& sim) {
+    PostMessageW(sim.window, WM_KEYDOWN, '1', 1);
+    PostMessageW(sim.window, WM_KEYUP, '1', 0xC0000001);
+}
+
+// Watches this process for message boxes from another thread for as long as a test runs, notes
+// what each one shows and dismisses it as the user would, with its OK button, so that the query
+// waiting in the box's nested message loop goes on (and an unexpected box fails the test instead
+// of hanging it).
+class MessageBoxGuard {
+  public:
+    struct Box {
+        std::string title;
+        std::string text;
+        bool othersDisabled = false; // every other window of the thread, while it showed
+        bool dismissedByClick = false;
+    };
+
+    MessageBoxGuard() : thread_([this] { run(); }) {}
+    ~MessageBoxGuard() { stop(); }
+
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::vector<Box> boxes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return boxes_;
+    }
+
+  private:
+    // A dialog of this process with a message box's text control (ID 0xFFFF).
+    static BOOL CALLBACK findBox(HWND window, LPARAM found) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && className(window) == "#32770" &&
+            IsWindowVisible(window) && GetDlgItem(window, 0xFFFF)) {
+            *reinterpret_cast<HWND*>(found) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    static BOOL CALLBACK checkDisabled(HWND window, LPARAM param) {
+        auto* search = reinterpret_cast<std::pair<HWND, bool>*>(param);
+        if (window != search->first && IsWindowVisible(window) && IsWindowEnabled(window))
+            search->second = false;
+        return TRUE;
+    }
+
+    static bool waitGone(HWND window, DWORD timeoutMs) {
+        DWORD start = GetTickCount();
+        while (IsWindow(window)) {
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            Sleep(5);
+        }
+        return true;
+    }
+
+    void run() {
+        while (!stop_) {
+            HWND box = nullptr;
+            EnumWindows(findBox, reinterpret_cast<LPARAM>(&box));
+            if (box)
+                dismiss(box);
+            else
+                Sleep(5);
+        }
+    }
+
+    void dismiss(HWND box) {
+        Box seen;
+        seen.title = windowTextAnsi(box);
+        seen.text = windowTextAnsi(GetDlgItem(box, 0xFFFF));
+        std::pair<HWND, bool> search(box, true);
+        EnumThreadWindows(GetWindowThreadProcessId(box, nullptr), checkDisabled,
+                          reinterpret_cast<LPARAM>(&search));
+        seen.othersDisabled = search.second;
+        // Activated first, as a user's click would do: a click on an inactive dialog can be lost.
+        for (int attempt = 0; attempt < 3 && !seen.dismissedByClick; ++attempt) {
+            SetForegroundWindow(box);
+            SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+            seen.dismissedByClick = waitGone(box, 2000);
+        }
+        if (!seen.dismissedByClick) {
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            waitGone(box, 5000);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        boxes_.push_back(seen);
+    }
+
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<Box> boxes_;
+    std::thread thread_;
+};
+
+// The pauses of one query, recorded and slept as they would be.
+std::vector<unsigned> pausesSeen;
+
+void recordPause(unsigned milliseconds) {
+    pausesSeen.push_back(milliseconds);
+    Sleep(milliseconds);
+}
+
+struct PauseHookScope {
+    explicit PauseHookScope(PauseHook hook) { pauseHook = hook; }
+    ~PauseHookScope() { pauseHook = nullptr; }
+};
+
+} // namespace
+
+TEST(StockDiscovery, TakesAWindowTitledWithEitherTitleAndRecordsItsHandleInFourBytes) {
+    for (const char* option : {"1", "2"}) {
+        SCOPED_TRACE(option);
+        ScratchDirectory scratch;
+        StockSim stock;
+        ASSERT_TRUE(startStockSim(stock, std::string("--title ") + option));
+        ASSERT_EQ(windowTextAnsi(stock.window), gbk(option[0] == '1' ? title1 : title2));
+        ASSERT_FALSE(fileExists(handleFile));
+        TalveroWindow talvero(false);
+        EXPECT_TRUE(showsStockFound(talvero));
+        EXPECT_FALSE(showsStockNotFound(talvero));
+        EXPECT_EQ(readFile(handleFile), handleBytes(stock.window))
+            << "created with exactly 4 bytes";
+    }
+}
+
+TEST(StockDiscovery, TakesATitleThatContainsATitleAmongOtherText) {
+    for (const char* arguments : {"--title 1 --suffix \" - 600000 东海银行\"",
+                                  "--exact-title \"行情 股道黄金版 - 普及版 日线\""}) {
+        SCOPED_TRACE(arguments);
+        ScratchDirectory scratch;
+        StockSim stock;
+        ASSERT_TRUE(startStockSim(stock, arguments));
+        TalveroWindow talvero(false);
+        EXPECT_TRUE(showsStockFound(talvero));
+        EXPECT_EQ(readFile(handleFile), handleBytes(stock.window));
+    }
+}
+
+TEST(StockDiscovery, PassesOverNearMissTitlesAndThenLeavesAMissingFileMissing) {
+    ScratchDirectory scratch;
+    // A full-width hyphen, no spaces around the hyphen, and the other title likewise squeezed.
+    const char* nearMisses[] = {"股道黄金版－普及版", "股道黄金版-普及版", "飞狐交易师-缠友版"};
+    std::vector<StockSim> stocks(std::size(nearMisses));
+    for (size_t i = 0; i < stocks.size(); ++i) {
+        ASSERT_TRUE(startStockSim(stocks[i], std::string("--exact-title \"") + nearMisses[i] + "\"",
+                                  "stocksim" + std::to_string(i)));
+        ASSERT_EQ(windowTextAnsi(stocks[i].window), gbk(nearMisses[i]));
+    }
+    TalveroWindow talvero(false);
+    EXPECT_TRUE(showsStockNotFound(talvero));
+    EXPECT_FALSE(fileExists(handleFile));
+}
+
+TEST(StockDiscovery, WithoutAMatchKeepsTheHandleOfAnEarlierRun) {
+    ScratchDirectory scratch;
+    const std::string earlier("\x78\x56\x34\x12\x01\x02", 6);
+    writeFile(handleFile, earlier);
+    TalveroWindow talvero(false);
+    EXPECT_TRUE(showsStockNotFound(talvero));
+    EXPECT_EQ(readFile(handleFile), earlier);
+}
+
+TEST(StockDiscovery, ReplacesOnlyTheFirstFourBytesOfALongerFile) {
+    ScratchDirectory scratch;
+    writeFile(handleFile, "ABCDEFGHIJ");
+    StockSim stock;
+    ASSERT_TRUE(startStockSim(stock));
+    TalveroWindow talvero(false);
+    EXPECT_EQ(readFile(handleFile), handleBytes(stock.window) + "EFGHIJ");
+}
+
+TEST(StockDiscovery, TakesWhicheverStockProgramComesFirstInZOrderWhateverItsTitle) {
+    ScratchDirectory scratch;
+    StockSim first, second;
+    ASSERT_TRUE(startStockSim(first, "--title 1", "stocksim1"));
+    ASSERT_TRUE(startStockSim(second, "--title 2", "stocksim2"));
+    ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(second.window) != FALSE; }));
+
+    // The order of the moment decides; then the other one is raised and must win in turn.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<HWND> order = topLevelOrder();
+        ASSERT_TRUE(comesBefore(order, first.window, second.window) ||
+                    comesBefore(order, second.window, first.window));
+        HWND ahead = comesBefore(order, first.window, second.window) ? first.window : second.window;
+        HWND behind = ahead == first.window ? second.window : first.window;
+        {
+            TalveroWindow talvero(false);
+            EXPECT_TRUE(showsStockFound(talvero));
+        }
+        EXPECT_EQ(readFile(handleFile), handleBytes(ahead));
+
+        BringWindowToTop(behind);
+        ASSERT_TRUE(waitUntil([&] { return comesBefore(topLevelOrder(), behind, ahead); }));
+    }
+}
+
+namespace {
+
+// Counts how often a window's text is asked for.
+LONG textReads = 0;
+WNDPROC staticProc = nullptr;
+
+LRESULT CALLBACK countTextReads(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_GETTEXT || message == WM_GETTEXTLENGTH)
+        ++textReads;
+    return CallWindowProcW(staticProc, window, message, wParam, lParam);
+}
+
+HWND createStatic(const char* text, DWORD style, HWND parent) {
+    return CreateWindowExW(0, L"STATIC", wide(text).c_str(), style, 0, 0, 200, 20, parent, nullptr,
+                           nullptr, nullptr);
+}
+
+// A window of this process that must not outlive the test, or it would be found by later ones.
+struct WindowDestroyer {
+    void operator()(HWND__* window) const { DestroyWindow(window); }
+};
+using OwnedWindow = std::unique_ptr<HWND__, WindowDestroyer>;
+
+} // namespace
+
+TEST(StockDiscovery, TakesAChildWindowAtAnyDepthMetBeforeTheStockProgramAndReadsNoWindowAfter) {
+    ScratchDirectory scratch;
+    StockSim stock;
+    ASSERT_TRUE(startStockSim(stock));
+    // A window of some other program with the title in a label two levels down, and a window that
+    // comes after that label.
+    OwnedWindow container(createStatic("quotes", WS_POPUP, nullptr));
+    HWND panel = createStatic("", WS_CHILD, container.get());
+    HWND label = createStatic("行情 股道黄金版 - 普及版", WS_CHILD, panel);
+    HWND after = createStatic("after", WS_CHILD, container.get());
+    staticProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(after, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(countTextReads)));
+    std::vector<HWND> order = enumerationOrder();
+    ASSERT_TRUE(comesBefore(order, label, stock.window));
+    ASSERT_TRUE(comesBefore(order, label, after));
+
+    textReads = 0;
+    {
+        TalveroWindow talvero(false);
+        EXPECT_TRUE(showsStockFound(talvero));
+    }
+    EXPECT_EQ(readFile(handleFile), handleBytes(label));
+    EXPECT_EQ(textReads, 0) << "the search stops at the first match";
+
+    // The counter does see a read: the window is met when nothing before it matches.
+    DestroyWindow(label);
+    stock.program.kill();
+    TalveroWindow talvero(false);
+    EXPECT_GT(textReads, 0);
+}
+
+class Query : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        messageBoxes.stop();
+        EXPECT_EQ(messageBoxes.boxes().size(), refusalsExpected) << "an unexpected message box";
+    }
+
+    // The stand-in first, so that Talvero's start-up finds it; DAIMA.DAT is read at start-up too.
+    void startWithStockProgram() {
+        ASSERT_TRUE(startStockSim(stock));
+        talvero = std::make_unique<TalveroWindow>();
+        ASSERT_EQ(readFile(handleFile), handleBytes(stock.window));
+    }
+
+    HWND window() const { return talvero->window(); }
+    HWND combo() const { return talvero->control(codeComboId); }
+    std::vector<std::string> list() const { return comboItems(combo()); }
+
+    // A user's click on the query button comes to an active Talvero. Wine learns of focus changes
+    // from the X server too, and a focus event for Talvero or the stand-in that is handled late
+    // can move the activation again (to the desktop, or back to the stand-in). So Talvero is
+    // activated, as the user's click would do, until it has stayed active for a moment.
+    void activateTalvero() {
+        DWORD since = GetTickCount();
+        EXPECT_TRUE(waitUntil([&] {
+            if (GetForegroundWindow() != window()) {
+                SetForegroundWindow(window());
+                since = GetTickCount();
+            }
+            return GetTickCount() - since >= 30;
+        })) << "foreground "
+            << GetForegroundWindow();
+    }
+
+    // Types the code into the code box and presses the query button; the query's pauses go
+    // through the hook when one is given.
+    void query(const std::string& code, int notificationCode = 0, PauseHook pauses = nullptr) {
+        activateTalvero();
+        SetWindowTextW(combo(), wide(code).c_str());
+        PauseHookScope hook(pauses);
+        sendCommand(window(), queryButtonId, notificationCode);
+    }
+
+    // Queries a code that is refused with the message box, which the guard dismisses.
+    void queryRefused(const std::string& code) {
+        size_t before = messageBoxes.boxes().size();
+        ++refusalsExpected;
+        query(code);
+        // The query has gone on once the box was gone; the guard notes it right after.
+        ASSERT_TRUE(waitUntil([&] { return messageBoxes.boxes().size() > before; }))
+            << "no message box for " << code;
+        std::vector<MessageBoxGuard::Box> boxes = messageBoxes.boxes();
+        ASSERT_EQ(boxes.size(), before + 1);
+        EXPECT_EQ(boxes.back().title, programTitle);
+        EXPECT_EQ(boxes.back().text, gbk(refusalText));
+        EXPECT_TRUE(boxes.back().othersDisabled) << "the box is task-modal";
+        EXPECT_TRUE(boxes.back().dismissedByClick);
+    }
+
+    // Waits until the stand-in has taken every key event expected and Enter has shown the code.
+    void waitForShown(const StockSim& sim, const std::vector<std::string>& keys,
+                      const std::string& code, size_t times = 1) {
+        EXPECT_TRUE(waitUntil([&] {
+            std::vector<std::string> shown = sim.journal.events("show");
+            return keyEvents(sim.journal) == keys &&
+                   static_cast<size_t>(std::count(shown.begin(), shown.end(), "show " + code)) ==
+                       times;
+        })) << "journal: "
+            << ::testing::PrintToString(sim.journal.lines());
+    }
+
+    ScratchDirectory scratch;
+    MessageBoxGuard messageBoxes;
+    size_t refusalsExpected = 0;
+    StockSim stock;
+    std::unique_ptr<TalveroWindow> talvero;
+};
+
+TEST_F(Query, TypesTheCodeInUpperCaseKeysThenSetsItAsEnteredAndPressesEnter) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    struct Case {
+        const char* code;
+        std::vector<int> keys;
+    };
+    // A full stop goes as the key of the same number, 46.
+    const Case cases[] = {{"sh6000", {83, 72, 54, 48, 48, 48}},
+                          {"60.000", {54, 48, 46, 48, 48, 48}}};
+    std::vector<std::string> keysSoFar;
+    std::vector<std::string> setTexts;
+    size_t shown = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        query(c.code);
+        keysSoFar = concat(keysSoFar, concat(pressed(c.keys), pressed({VK_RETURN})));
+        waitForShown(stock, keysSoFar, c.code);
+        ++shown;
+        EXPECT_EQ(stock.journal.count("show"), shown);
+        // The exact code replaced what the keys put into the field before Enter was pressed.
+        std::string setText = std::string("settext ") + c.code;
+        setTexts.push_back(setText);
+        EXPECT_EQ(stock.journal.events("settext"), setTexts);
+        EXPECT_LT(lastLineIndex(stock.journal, setText),
+                  lastLineIndex(stock.journal, "keydown vk=13"));
+        ASSERT_TRUE(waitUntil([&] { return stock.journal.count("wizard close") == shown; }));
+    }
+}
+
+TEST_F(Query, TrimsTheSpacesForTheStockProgramButKeepsThemInTheListAndTheFile) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    query(" 600000 ");
+    waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+    EXPECT_EQ(stock.journal.events("settext"), std::vector<std::string>({"settext 600000"}));
+    EXPECT_EQ(list(), std::vector<std::string>({" 600000 ", "1A0001"}));
+    EXPECT_EQ(readFile(recentFile), recentLines({" 600000 ", "1A0001"}));
+}
+
+TEST_F(Query, RefusesACodeOfSevenBytesWithoutTypingOrSavingButKeepsItInTheList) {
+    writeFile(recentFile, "\"600036\"\r\n");
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    ASSERT_NO_FATAL_FAILURE(queryRefused("6000001"));
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "6000001", "600036"}));
+    EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
+    EXPECT_FALSE(fileExists(recentTempFile));
+
+    // The next completed query shows that nothing was typed before it, and saves the refused code.
+    query("600000");
+    waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000", "6000001", "600036"}));
+}
+
+TEST_F(Query, CountsChineseCharactersInBytesSoThreePassAndFourAreRefused) {
+    writeFile(recentFile, "\"600036\"\r\n");
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    ASSERT_NO_FATAL_FAILURE(queryRefused("股票代码"));
+    EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600036", "股票代码"}));
+
+    // The stand-in opens its wizard only for letters and digits.
+    openWizard(stock);
+    ASSERT_TRUE(waitUntil([&] { return keyEvents(stock.journal) == pressed({'1'}); }));
+    query("股票代");
+    ASSERT_TRUE(waitUntil([&] { return keyEvents(stock.journal).size() == 2 + 6 * 2 + 2; }))
+        << ::testing::PrintToString(stock.journal.lines());
+    std::vector<std::string> keys = keyEvents(stock.journal);
+    // One press per byte. The key of each byte is its upper case by the locale's rules, taken
+    // one byte at a time: Wine turns a lone GBK byte into '?' (63) there, so the key values of
+    // Chinese characters are not checked here.
+    for (size_t i = 2; i < 14; i += 2)
+        EXPECT_EQ("up" + keys[i].substr(4), keys[i + 1]) << "a key-down without its key-up";
+    EXPECT_EQ(std::vector<std::string>(keys.end() - 2, keys.end()), pressed({VK_RETURN}));
+    EXPECT_EQ(stock.journal.events("settext"), std::vector<std::string>({"settext 股票代"}));
+    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600036", "股票代", "股票代码"}));
+}
+
+TEST_F(Query, AnEmptyCodeTypesNothingButSetsAnEmptyTextInAnOpenWizardAndIsNotSaved) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    openWizard(stock);
+    ASSERT_TRUE(waitUntil([&] { return keyEvents(stock.journal) == pressed({'1'}); }));
+    query("");
+    EXPECT_TRUE(waitUntil([&] {
+        return keyEvents(stock.journal) == pressed({'1', VK_RETURN});
+    })) << ::testing::PrintToString(stock.journal.lines());
+    EXPECT_EQ(stock.journal.events("settext"), std::vector<std::string>({"settext "}));
+    EXPECT_LT(lastLineIndex(stock.journal, "settext"),
+              lastLineIndex(stock.journal, "keydown vk=13"));
+    EXPECT_EQ(list(), std::vector<std::string>({"", "1A0001"}));
+    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001"}));
+}
+
+TEST_F(Query, CutsALongCodeAtACharacterBoundaryInTheListAndTheFile) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    // 253 bytes and a two-byte character: 255 bytes, so the character does not fit in 254.
+    std::string longCode = std::string(253, 'a') + "股";
+    ASSERT_NO_FATAL_FAILURE(queryRefused(longCode));
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", std::string(253, 'a')}));
+
+    query("600000");
+    waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000", std::string(253, 'a')}));
+}
+
+TEST_F(Query, TheSameCodeTwiceGivesTwoEntriesAndTwoLines) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    std::vector<std::string> keys = pressed({54, 48, 48, 48, 48, 48, VK_RETURN});
+    query("600000");
+    waitForShown(stock, keys, "600000");
+    ASSERT_TRUE(waitUntil([&] { return stock.journal.count("wizard close") == 1; }));
+    query("600000");
+    waitForShown(stock, concat(keys, keys), "600000", 2);
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000", "600000"}));
+    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000", "600000"}));
+}
+
+TEST_F(Query, WithoutAStockProgramStopsAfterTwoPausesHavingChangedOnlyTheList) {
+    writeFile(recentFile, "\"600036\"\r\n");
+    talvero = std::make_unique<TalveroWindow>();
+    pausesSeen.clear();
+    query("600000", 0, recordPause);
+    EXPECT_EQ(pausesSeen, std::vector<unsigned>({100, 100}));
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000", "600036"}));
+    EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
+    EXPECT_FALSE(fileExists(recentTempFile));
+}
+
+TEST_F(Query, GoesToTheWindowThatTheHandleFileHoldsAtTheTimeOfTheClick) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    StockSim other;
+    ASSERT_TRUE(startStockSim(other, "--exact-title \"another\"", "other"));
+    std::vector<std::string> first = pressed({54, 48, 48, 48, 48, 48, VK_RETURN});
+    query("600000");
+    waitForShown(stock, first, "600000");
+
+    writeFile(handleFile, handleBytes(other.window));
+    query("600036");
+    waitForShown(other, pressed({54, 48, 48, 48, 51, 54, VK_RETURN}), "600036");
+    EXPECT_EQ(keyEvents(stock.journal), first);
+    EXPECT_EQ(stock.journal.count("show"), 1u);
+}
+
+TEST_F(Query, SetTextToAHungWizardGivesUpAfterTwoSecondsAndTheQueryCompletes) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    // The stand-in stops answering just before the code is set into its wizard, which the
+    // query's third pause precedes; the hook waits until the hang has begun.
+    static StockSim* hangTarget;
+    static LARGE_INTEGER afterThirdPause, atFourthPause;
+    static int pauses;
+    hangTarget = &stock;
+    pauses = 0;
+    auto hangBeforeSetText = [](unsigned milliseconds) {
+        if (++pauses == 3) {
+            PostMessageW(hangTarget->window, WM_APP + 1, 8000, 0);
+            DWORD start = GetTickCount();
+            while (hangTarget->journal.count("hang") == 0 && GetTickCount() - start < 5000)
+                Sleep(5);
+        }
+        if (pauses == 4)
+            QueryPerformanceCounter(&atFourthPause);
+        Sleep(milliseconds);
+        if (pauses == 3)
+            QueryPerformanceCounter(&afterThirdPause);
+    };
+    query("600000", 0, hangBeforeSetText);
+    ASSERT_EQ(pauses, 4);
+    EXPECT_EQ(stock.journal.count("hang-end"), 0u) << "the query ended while the wizard hung";
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    long long setTextMs =
+        (atFourthPause.QuadPart - afterThirdPause.QuadPart) * 1000 / frequency.QuadPart;
+    // The hung wizard is waited for up to 2 s, and no longer.
+    EXPECT_GE(setTextMs, 1900) << "the stand-in answered: the test did not hang it in time";
+    EXPECT_LT(setTextMs, 3000);
+    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000"}));
+}
+
+TEST_F(Query, WithThreeEntriesAddsTheCodeAtItsSortedPlaceAndSavesAllFour) {
+    writeFile(recentFile, "\"600000\"\r\n\"000001\"\r\n");
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    ASSERT_EQ(list().size(), 3u);
+    query("600036");
+    waitForShown(stock, pressed({54, 48, 48, 48, 51, 54, VK_RETURN}), "600036");
+    std::vector<std::string> expected = {"000001", "1A0001", "600000", "600036"};
+    EXPECT_EQ(list(), expected);
+    EXPECT_EQ(readFile(recentFile), recentLines(expected));
+    EXPECT_FALSE(fileExists(recentTempFile));
+}
+
+TEST_F(Query, WithTenEntriesDropsTheTenthAndPutsTheCodeAtTheTop) {
+    std::string lines;
+    for (int i = 1; i <= 9; ++i)
+        lines += "\"60000" + std::to_string(i) + "\"\r\n";
+    writeFile(recentFile, lines);
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    ASSERT_EQ(list().size(), 10u);
+    query("600100");
+    waitForShown(stock, pressed({54, 48, 48, 49, 48, 48, VK_RETURN}), "600100");
+    std::vector<std::string> expected = {"600100", "1A0001", "600001", "600002", "600003",
+                                         "600004", "600005", "600006", "600007", "600008"};
+    EXPECT_EQ(list(), expected);
+    EXPECT_EQ(readFile(recentFile), recentLines(expected));
+}
+
+TEST_F(Query, WithElevenEntriesKeepsElevenAndSavesTheFirstTen) {
+    std::string lines;
+    for (int i = 1; i <= 10; ++i)
+        lines += "\"6000" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "\"\r\n";
+    writeFile(recentFile, lines);
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    ASSERT_EQ(list().size(), 11u);
+    query("600100");
+    waitForShown(stock, pressed({54, 48, 48, 49, 48, 48, VK_RETURN}), "600100");
+    std::vector<std::string> firstTen = {"600100", "1A0001", "600001", "600002", "600003",
+                                         "600004", "600005", "600006", "600007", "600008"};
+    EXPECT_EQ(list(), concat(firstTen, {"600010"}));
+    EXPECT_EQ(readFile(recentFile), recentLines(firstTen));
+}
+
+TEST_F(Query, LeavesAReadOnlyFileAsItWas) {
+    writeFile(recentFile, "\"600036\"\r\n");
+    SetFileAttributesA(recentFile, FILE_ATTRIBUTE_READONLY);
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    query("600000");
+    waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+    EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
+    EXPECT_TRUE(GetFileAttributesA(recentFile) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(fileExists(recentTempFile));
+}
+
+TEST_F(Query, LeavesAFileHeldOpenElsewhereAsItWasAndNoTemporaryFile) {
+    writeFile(recentFile, "\"600036\"\r\n");
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    HANDLE held = CreateFileA(recentFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    query("600000");
+    CloseHandle(held);
+    waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+    EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
+    EXPECT_FALSE(fileExists(recentTempFile));
+}
+
+TEST_F(Query, ButtonCodeOneQueriesLikeAClickAndCodeTwoDoesNothing) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    LPARAM button = reinterpret_cast<LPARAM>(talvero->control(queryButtonId));
+    query("600000", 2);
+    EXPECT_EQ(dispatchMainWindowEvent(window(), WM_COMMAND, MAKEWPARAM(queryButtonId, 2), button),
+              0);
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001"}));
+    EXPECT_FALSE(fileExists(recentFile));
+
+    activateTalvero();
+    EXPECT_EQ(dispatchMainWindowEvent(window(), WM_COMMAND, MAKEWPARAM(queryButtonId, 1), button),
+              0);
+    waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000"}));
+    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000"}));
+}
