@@ -750,6 +750,18 @@ void onRefresh() {
     SetTimer(frameWindow, blinkTimer, blinkMilliseconds, nullptr);
 }
 
+// Wine 8's MDI client, when it is destroyed with its charts still inside, walks a freed list of
+// them and sets control IDs on whatever windows the stale handles now name, in any process
+// (Talvero's controls among them). Closing the charts one by one first avoids that.
+void closeTerminal() {
+    while (HWND chart = GetWindow(mdiClient, GW_CHILD)) {
+        SendMessageW(mdiClient, WM_MDIDESTROY, reinterpret_cast<WPARAM>(chart), 0);
+        if (IsWindow(chart))
+            DestroyWindow(chart);
+    }
+    DestroyWindow(frameWindow);
+}
+
 // Our own menu commands are the user's; everything else but the MDI machinery's came from
 // outside and goes to the journal.
 bool onFrameCommand(WPARAM wParam, LPARAM lParam) {
@@ -758,7 +770,7 @@ bool onFrameCommand(WPARAM wParam, LPARAM lParam) {
         return false; // DefFrameProc activates the chosen chart
     switch (id) {
     case exitCommand:
-        DestroyWindow(frameWindow);
+        closeTerminal();
         return true;
     case cascadeCommand:
         SendMessageW(mdiClient, WM_MDICASCADE, 0, 0);
@@ -839,7 +851,8 @@ LRESULT CALLBACK frameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPara
         hang(static_cast<DWORD>(wParam));
         return 0;
     case quitMessage:
-        DestroyWindow(frame);
+    case WM_CLOSE:
+        closeTerminal();
         return 0;
     case orderMessage:
         journalOrder();
