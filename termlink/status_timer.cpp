@@ -23,6 +23,18 @@ constexpr const char* mdiClientClass = "MDIClient";
 constexpr const char* chartViewClasses[] = {"AfxFrameOrView42", "AfxFrameOrView42s"};
 constexpr const char* captionSeparator = "   ";
 
+// A title cut to fit its buffer may end in the first byte of a double-byte character, which the
+// caption would show as a stray "?"; that byte goes.
+void dropHalfCharacter(ChartTitle& title) {
+    const char* text = title.c_str();
+    std::size_t last = 0;
+    for (std::size_t at = 0; at < title.size();
+         at += (at + 1 < title.size() && isAnsiLeadByte(text[at])) ? 2 : 1)
+        last = at;
+    if (!title.empty() && last == title.size() - 1 && isAnsiLeadByte(text[last]))
+        title.truncate(last);
+}
+
 void showCaption() {
     FixedText<sizeof programTitle + 3 + ChartTitle::maxSize> caption;
     caption.assign(programTitle);
@@ -59,7 +71,8 @@ void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
 
     AnsiWindowText caption;
     caption.read(terminalWindow);
-    chartTitleFromCaption(caption.data(), caption.size(), activeChartTitle);
+    if (!chartTitleFromCaption(caption.data(), caption.size(), activeChartTitle))
+        dropHalfCharacter(activeChartTitle);
 
     activeChartWindow = FindWindowExA(terminalWindow, nullptr, mdiClientClass, nullptr);
     activeChartWindow =
