@@ -87,10 +87,6 @@ std::string bytesFrom(const std::wstring& text, UINT codePage) {
     return bytes;
 }
 
-std::wstring wide(const std::string& utf8) {
-    return wideFrom(utf8, CP_UTF8);
-}
-
 // ANSI bytes as they come back from a Unicode window that was given them.
 std::string roundTrip(const std::string& ansi) {
     return bytesFrom(wideFrom(ansi, CP_ACP), CP_ACP);
@@ -164,15 +160,6 @@ void expectWellFormedListFile(const std::string& bytes) {
     EXPECT_LE(lines, 10u);
 }
 
-// The 4 bytes of a window handle, least significant first, as fxwindows.dat holds them.
-std::string handleBytes(HWND window) {
-    auto value = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window));
-    std::string bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
 HWND handleFromBytes(const std::string& bytes) {
     unsigned value = 0;
     for (size_t i = 0; i < bytes.size() && i < 4; ++i)
@@ -205,37 +192,6 @@ bool answersWithin(HWND window, DWORD timeoutMs) {
     waitUntil([&] { return done.load(); }, timeoutMs + 2000);
     probe.join();
     return answered;
-}
-
-HICON iconOf(HWND control) {
-    return reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0));
-}
-
-// Two icons show the same picture.
-bool sameIcon(HICON a, HICON b) {
-    ICONINFO infoA = {}, infoB = {};
-    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
-        return false;
-    BITMAP bitmapA = {}, bitmapB = {};
-    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
-    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
-    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
-    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
-    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
-    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
-        DeleteObject(bitmap);
-    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
-}
-
-// The resource number (112, 113 or 114) of the picture an icon control shows; 0 for any other.
-int iconNumber(HWND control) {
-    for (int number : {IDI_SCREENS_LIT, IDI_SCREENS_DARK, IDI_SCREEN_ONE_LIT}) {
-        HICON icon = static_cast<HICON>(LoadImageW(
-            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number), IMAGE_ICON, 16, 16, LR_SHARED));
-        if (sameIcon(iconOf(control), icon))
-            return number;
-    }
-    return 0;
 }
 
 // The key events a stand-in took from the given journal line on, as "down N" and "up N".

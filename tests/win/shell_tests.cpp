@@ -53,44 +53,6 @@ RECT pixelsOf(HWND dialog, RECT units) {
     return rect;
 }
 
-std::vector<std::string> comboItems(HWND combo) {
-    std::vector<std::string> items;
-    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[1024] = L"";
-        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        char utf8[4096] = "";
-        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-        items.push_back(utf8);
-    }
-    return items;
-}
-
-HICON iconOf(HWND control) {
-    return reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0));
-}
-
-// The icon a status control shows, told apart by the picture's colours.
-bool sameIcon(HICON a, HICON b) {
-    ICONINFO infoA = {}, infoB = {};
-    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
-        return false;
-    BITMAP bitmapA = {}, bitmapB = {};
-    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
-    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
-    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
-    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
-    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
-    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
-        DeleteObject(bitmap);
-    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
-}
-
-HICON programIcon(int number) {
-    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
-                                         IMAGE_ICON, 16, 16, LR_SHARED));
-}
-
 } // namespace
 
 TEST(MainWindow, HasTheFourteenControlsInCreationOrderWithTheirClassesTextsStylesAndRects) {

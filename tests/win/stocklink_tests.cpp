@@ -27,77 +27,12 @@ constexpr char recentFile[] = "DAIMA.DAT";
 constexpr char recentTempFile[] = "DAIMA.DAT.new";
 constexpr char refusalText[] = "对不起，您输入的代码超过6位，请重新输入!";
 
-std::wstring wide(const std::string& utf8) {
-    int size =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], size);
-    return text;
-}
-
-std::string utf8(const wchar_t* text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return "";
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
-// The recent-codes list, top to bottom, as UTF-8.
-std::vector<std::string> comboItems(HWND combo) {
-    std::vector<std::string> items;
-    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        std::wstring text(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1,
-                          L'\0');
-        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-        items.push_back(utf8(text.c_str()));
-    }
-    return items;
-}
-
 // DAIMA.DAT as the query writes it: each entry quoted, each line ended by CR LF.
 std::string recentLines(const std::vector<std::string>& entries) {
     std::string bytes;
     for (const std::string& entry : entries)
         bytes += "\"" + gbk(entry) + "\"\r\n";
     return bytes;
-}
-
-// The 4 bytes of a window handle, least significant first, as fxwindows.dat holds them.
-std::string handleBytes(HWND window) {
-    auto value = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window));
-    std::string bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
-HICON iconOf(HWND control) {
-    return reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0));
-}
-
-// The icon a status control shows, told apart by the picture's colours.
-bool sameIcon(HICON a, HICON b) {
-    ICONINFO infoA = {}, infoB = {};
-    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
-        return false;
-    BITMAP bitmapA = {}, bitmapB = {};
-    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
-    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
-    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
-    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
-    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
-    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
-        DeleteObject(bitmap);
-    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
-}
-
-HICON programIcon(int number) {
-    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
-                                         IMAGE_ICON, 16, 16, LR_SHARED));
 }
 
 bool showsStockFound(const TalveroWindow& talvero) {

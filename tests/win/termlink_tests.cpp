@@ -128,27 +128,6 @@ class StockCommands {
 
 using Commands = std::vector<std::string>;
 
-HICON programIcon(int number) {
-    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
-                                         IMAGE_ICON, 16, 16, LR_SHARED));
-}
-
-// Two icons show the same picture.
-bool sameIcon(HICON a, HICON b) {
-    ICONINFO infoA = {}, infoB = {};
-    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
-        return false;
-    BITMAP bitmapA = {}, bitmapB = {};
-    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
-    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
-    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
-    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
-    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
-    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
-        DeleteObject(bitmap);
-    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
-}
-
 // The status icon's resource number (112, 113 or 114) told by its picture; 0 for any other.
 int statusIconNumber(HICON icon) {
     static std::map<HICON, int> known;

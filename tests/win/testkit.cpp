@@ -57,6 +57,10 @@ std::string gbk(const std::string& utf8) {
     return fromWide(wideFromUtf8(utf8), 936);
 }
 
+std::wstring wide(const std::string& utf8) {
+    return wideFromUtf8(utf8);
+}
+
 std::string utf8FromGbk(const std::string& bytes) {
     int size =
         MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
@@ -332,6 +336,58 @@ HWND TalveroWindow::window() const {
 
 HWND TalveroWindow::control(int id) const {
     return GetDlgItem(mainWindow, id);
+}
+
+std::vector<std::string> comboItems(HWND combo) {
+    std::vector<std::string> items;
+    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        std::wstring text(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1,
+                          L'\0');
+        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+        items.push_back(fromWide(text.c_str(), CP_UTF8));
+    }
+    return items;
+}
+
+std::string handleBytes(HWND window) {
+    auto value = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window));
+    std::string bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+HICON iconOf(HWND control) {
+    return reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0));
+}
+
+HICON programIcon(int number) {
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
+                                         IMAGE_ICON, 16, 16, LR_SHARED));
+}
+
+bool sameIcon(HICON a, HICON b) {
+    ICONINFO infoA = {}, infoB = {};
+    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
+        return false;
+    BITMAP bitmapA = {}, bitmapB = {};
+    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
+    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
+    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
+    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
+    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
+    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
+        DeleteObject(bitmap);
+    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
+}
+
+int iconNumber(HWND control) {
+    for (int number : {112, 113, 114}) {
+        if (sameIcon(iconOf(control), programIcon(number)))
+            return number;
+    }
+    return 0;
 }
 
 void sendCommand(HWND window, int controlId, int notificationCode) {

@@ -13,6 +13,7 @@ namespace testkit {
 // UTF-8 (as the test sources are written) to the GBK bytes that Talvero works with, and back.
 std::string gbk(const std::string& utf8);
 std::string utf8FromGbk(const std::string& bytes);
+std::wstring wide(const std::string& utf8);
 
 // A fresh, empty directory made current for the test's life, removed afterwards.
 class ScratchDirectory {
@@ -114,6 +115,20 @@ class TalveroWindow {
     HWND window() const;
     HWND control(int id) const;
 };
+
+// The recent-codes list of a combo box, top to bottom, as UTF-8.
+std::vector<std::string> comboItems(HWND combo);
+
+// The 4 bytes of a window handle, least significant first, as fxwindows.dat holds them.
+std::string handleBytes(HWND window);
+
+// Icons: the one a static control shows, one of the program's own by number, and whether two
+// show the same picture (status icons are told apart by their pixels).
+HICON iconOf(HWND control);
+HICON programIcon(int number);
+bool sameIcon(HICON a, HICON b);
+// The status picture (112, 113 or 114) an icon control shows; 0 for any other.
+int iconNumber(HWND control);
 
 // Sends a WM_COMMAND to the window as a control would.
 void sendCommand(HWND window, int controlId, int notificationCode = 0);
