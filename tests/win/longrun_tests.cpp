@@ -408,25 +408,11 @@ class PauseHookScope {
 
 // ---- The recent-codes list and its file ----
 
-std::string ansiOf(const std::wstring& text) {
-    int size = WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
-                        nullptr, nullptr);
-    return bytes;
-}
-
+// The recent-codes list, top to bottom, as the GBK bytes that DAIMA.DAT holds.
 std::vector<std::string> listEntries(HWND combo) {
-    std::vector<std::string> entries;
-    int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        std::wstring text(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1,
-                          L'\0');
-        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-        text.resize(text.size() - 1);
-        entries.push_back(ansiOf(text));
-    }
+    std::vector<std::string> entries = comboItems(combo);
+    for (std::string& entry : entries)
+        entry = gbk(entry);
     return entries;
 }
 
@@ -493,26 +479,6 @@ std::string trimmed(const std::string& code) {
     return begin == std::string::npos ? "" : code.substr(begin, end - begin + 1);
 }
 
-HICON shownIcon(HWND control) {
-    return reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0));
-}
-
-// Two icons show the same picture.
-bool sameIcon(HICON a, HICON b) {
-    ICONINFO infoA = {}, infoB = {};
-    if (!GetIconInfo(a, &infoA) || !GetIconInfo(b, &infoB))
-        return false;
-    BITMAP bitmapA = {}, bitmapB = {};
-    GetObject(infoA.hbmColor, sizeof bitmapA, &bitmapA);
-    GetObject(infoB.hbmColor, sizeof bitmapB, &bitmapB);
-    std::vector<unsigned char> bitsA(16 * 16 * 4), bitsB(16 * 16 * 4);
-    GetBitmapBits(infoA.hbmColor, static_cast<LONG>(bitsA.size()), bitsA.data());
-    GetBitmapBits(infoB.hbmColor, static_cast<LONG>(bitsB.size()), bitsB.data());
-    for (HBITMAP bitmap : {infoA.hbmColor, infoA.hbmMask, infoB.hbmColor, infoB.hbmMask})
-        DeleteObject(bitmap);
-    return bitmapA.bmWidth == bitmapB.bmWidth && bitsA == bitsB;
-}
-
 // ---- The run ----
 
 class LongRun : public ::testing::Test {
@@ -528,15 +494,9 @@ class LongRun : public ::testing::Test {
         talvero = std::make_unique<TalveroWindow>();
         // Ticks come from the run alone, so that they can be counted.
         KillTimer(window(), statusTimerId);
-        std::string handle = readFile("fxwindows.dat");
-        ASSERT_EQ(handle.size(), 4u);
-        ASSERT_EQ(*reinterpret_cast<const UINT32*>(handle.data()),
-                  static_cast<UINT32>(reinterpret_cast<UINT_PTR>(stock.window)));
+        ASSERT_EQ(readFile("fxwindows.dat"), handleBytes(stock.window));
         stockReceived = std::make_unique<StockReceived>(stock.journal.path());
         terminalReceived = std::make_unique<TerminalReceived>(term.journal.path());
-        oneLitIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                                   MAKEINTRESOURCEW(IDI_SCREEN_ONE_LIT), IMAGE_ICON,
-                                                   16, 16, LR_SHARED));
     }
 
     HWND window() const { return talvero->window(); }
@@ -603,7 +563,7 @@ class LongRun : public ::testing::Test {
         EXPECT_EQ(activeChartWindow, chart);
         EXPECT_NE(activeChartView, nullptr);
         EXPECT_EQ(activeChartView, FindWindowExA(chart, nullptr, "AfxFrameOrView42", nullptr));
-        EXPECT_TRUE(sameIcon(shownIcon(talvero->control(terminalIconId)), oneLitIcon))
+        EXPECT_EQ(iconNumber(talvero->control(terminalIconId)), IDI_SCREEN_ONE_LIT)
             << "the blink ends on the one-lit icon";
     }
 
@@ -671,7 +631,6 @@ class LongRun : public ::testing::Test {
     std::unique_ptr<TalveroWindow> talvero;
     std::unique_ptr<StockReceived> stockReceived;
     std::unique_ptr<TerminalReceived> terminalReceived;
-    HICON oneLitIcon = nullptr;
 
     // The terminal's active chart at its start, until a press raises another.
     std::string lastChart = offlineChart("Daily");
