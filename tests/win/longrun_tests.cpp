@@ -183,21 +183,6 @@ struct TerminalReceived {
 
 // ---- What the process holds, measured from inside it ----
 
-// Every icon handle alive in this process. Icon handles are a small index with a generation in
-// the high word, and the index alone is accepted, so trying every even index finds them all.
-std::vector<UINT_PTR> liveIcons() {
-    std::vector<UINT_PTR> live;
-    for (UINT_PTR index = 0x20; index <= 0xFFFE; index += 2) {
-        ICONINFO info = {};
-        if (GetIconInfo(reinterpret_cast<HICON>(index), &info)) {
-            DeleteObject(info.hbmColor);
-            DeleteObject(info.hbmMask);
-            live.push_back(index);
-        }
-    }
-    return live;
-}
-
 // The process's GDI objects. GetGuiResources gives 0 here; GDI handles are likewise an index with
 // a generation in the high word, and the index alone is accepted, so every index is tried.
 long liveGdiObjects() {

@@ -148,21 +148,6 @@ int shownIconNumber(HWND control) {
         reinterpret_cast<HICON>(SendMessageW(control, STM_GETIMAGE, IMAGE_ICON, 0)));
 }
 
-// Every icon handle alive in this process. Icon handles are a small index with a generation in
-// the high word, and the index alone is accepted, so trying every even index finds them all.
-std::vector<UINT_PTR> liveIcons() {
-    std::vector<UINT_PTR> live;
-    for (UINT_PTR index = 0x20; index <= 0xFFFE; index += 2) {
-        ICONINFO info = {};
-        if (GetIconInfo(reinterpret_cast<HICON>(index), &info)) {
-            DeleteObject(info.hbmColor);
-            DeleteObject(info.hbmMask);
-            live.push_back(index);
-        }
-    }
-    return live;
-}
-
 // The terminal status icon's changes, recorded by a subclass of control 1022.
 struct IconChange {
     DWORD at;

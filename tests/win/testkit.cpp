@@ -390,6 +390,19 @@ int iconNumber(HWND control) {
     return 0;
 }
 
+std::vector<UINT_PTR> liveIcons() {
+    std::vector<UINT_PTR> live;
+    for (UINT_PTR index = 0x20; index <= 0xFFFE; index += 2) {
+        ICONINFO info = {};
+        if (GetIconInfo(reinterpret_cast<HICON>(index), &info)) {
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            live.push_back(index);
+        }
+    }
+    return live;
+}
+
 void sendCommand(HWND window, int controlId, int notificationCode) {
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(controlId, notificationCode),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, controlId)));

@@ -130,6 +130,10 @@ bool sameIcon(HICON a, HICON b);
 // The status picture (112, 113 or 114) an icon control shows; 0 for any other.
 int iconNumber(HWND control);
 
+// Every icon handle alive in this process. Icon handles are a small index with a generation in
+// the high word, and the index alone is accepted, so trying every even index finds them all.
+std::vector<UINT_PTR> liveIcons();
+
 // Sends a WM_COMMAND to the window as a control would.
 void sendCommand(HWND window, int controlId, int notificationCode = 0);
 
