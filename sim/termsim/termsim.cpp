@@ -270,11 +270,11 @@ bool readUtf8File(const std::wstring& path, std::wstring& text) {
     return ok;
 }
 
-struct OptionSpec {
+struct OptionRule {
     const wchar_t* name;
     size_t values;
 };
-constexpr OptionSpec optionSpecs[] = {
+constexpr OptionRule optionTable[] = {
     {L"--journal", 1}, {L"--charts", 1},  {L"--add", 1},          {L"--duplicate", 1},
     {L"--hyphen", 0},  {L"--view42s", 0}, {L"--noview", 0},       {L"--active", 1},
     {L"--prefix", 1},  {L"--caption", 1}, {L"--caption-file", 1}, {L"--pos", 2},
@@ -286,17 +286,17 @@ bool parseOptions(const std::vector<std::wstring>& args, std::wstring& error) {
     std::vector<std::wstring> added; // --add, --duplicate and --hyphen, in their order
     for (size_t i = 0; i < args.size(); ++i) {
         const std::wstring& name = args[i];
-        const auto spec = std::find_if(std::begin(optionSpecs), std::end(optionSpecs),
-                                       [&](const OptionSpec& o) { return name == o.name; });
-        if (spec == std::end(optionSpecs)) {
+        const auto option = std::find_if(std::begin(optionTable), std::end(optionTable),
+                                         [&](const OptionRule& o) { return name == o.name; });
+        if (option == std::end(optionTable)) {
             error = L"unknown option " + name;
             return false;
         }
-        if (i + spec->values >= args.size()) {
+        if (i + option->values >= args.size()) {
             error = L"missing value for " + name;
             return false;
         }
-        const std::wstring value = spec->values ? args[i + 1] : std::wstring();
+        const std::wstring value = option->values ? args[i + 1] : std::wstring();
         if (name == L"--journal") {
             options.journalPath = value;
         } else if (name == L"--charts") {
@@ -334,7 +334,7 @@ bool parseOptions(const std::vector<std::wstring>& args, std::wstring& error) {
             else
                 options.size = {a, b};
         }
-        i += spec->values;
+        i += option->values;
     }
     options.charts.insert(options.charts.end(), added.begin(), added.end());
     return true;
