@@ -28,7 +28,6 @@ int adjustCheckState = 0;
 
 namespace {
 
-constexpr const char* mdiClientClass = "MDIClient";
 // SW_SHOWNOACTIVATE with the bit 0x1000000 that the terminal's charts have always been shown with.
 constexpr int chartShowCommand = 0x1000004;
 // The adjustment check box posts these two, in this order, on every click.

@@ -18,7 +18,6 @@ namespace {
 constexpr const char* terminalClassName = "MetaQuotes::MetaTrader::4.00";
 // Asks the terminal to refresh; nothing is read back.
 constexpr WPARAM terminalRefreshCommand = 33324;
-constexpr const char* mdiClientClass = "MDIClient";
 // The chart view's class, in the order tried.
 constexpr const char* chartViewClasses[] = {"AfxFrameOrView42", "AfxFrameOrView42s"};
 constexpr const char* captionSeparator = "   ";

@@ -11,6 +11,9 @@
 constexpr UINT_PTR statusTimerId = 1;
 constexpr UINT statusTimerInterval = 2000;
 
+// The terminal's MDI client, the parent of its chart windows.
+constexpr const char* mdiClientClass = "MDIClient";
+
 // The terminal's main-window class, and its main window (0 when it is not running).
 extern FixedText<32> terminalClass;
 extern HWND terminalWindow;
