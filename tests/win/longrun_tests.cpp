@@ -76,17 +76,6 @@ const char* const earlierCodes[] = {"600000", "600036", "000001", "000002", "300
                                     "601318", "002415", "688981", "000858", "600519"};
 constexpr int listSize = 11;
 
-struct PeriodButton {
-    int id;
-    const char* multiPeriod; // the period name of its own chart
-    const char* command;     // posted to the stock program
-};
-
-const PeriodButton periodButtons[] = {
-    {1002, "M1", "32873"},    {1003, "M5", "32874"},     {1004, "M15", "32875"},
-    {1005, "M30", "32876"},   {1006, "H1", "32877"},     {1007, "H4", "33284"},
-    {1008, "Daily", "32878"}, {1009, "Weekly", "32879"}, {1010, "Monthly", "32880"},
-};
 constexpr const char* adjustCommands[] = {"32806", "33052"};
 
 // The GBK title of an offline chart of the A-share symbol.

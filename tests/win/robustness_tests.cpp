@@ -392,70 +392,6 @@ class ReadOnlyCurrentDirectory {
     bool refusing_ = false;
 };
 
-// Dismisses the refusal message boxes that a query shows on the test thread, from another thread,
-// with their OK button as the user would, and keeps their texts.
-class MessageBoxWatcher {
-  public:
-    MessageBoxWatcher() : thread_([this] { run(); }) {}
-    ~MessageBoxWatcher() {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<std::string> texts() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return texts_;
-    }
-
-  private:
-    static BOOL CALLBACK findBox(HWND window, LPARAM found) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId() && className(window) == "#32770" &&
-            IsWindowVisible(window) && GetDlgItem(window, 0xFFFF)) {
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-
-    static bool waitGone(HWND window, DWORD timeoutMs) {
-        DWORD start = GetTickCount();
-        while (IsWindow(window) && GetTickCount() - start < timeoutMs)
-            Sleep(5);
-        return !IsWindow(window);
-    }
-
-    void run() {
-        while (!stop_) {
-            HWND box = nullptr;
-            EnumWindows(findBox, reinterpret_cast<LPARAM>(&box));
-            if (!box) {
-                Sleep(5);
-                continue;
-            }
-            {
-                // Noted before the click: the query goes on as soon as the box is gone.
-                std::lock_guard<std::mutex> lock(mutex_);
-                texts_.push_back(windowTextAnsi(GetDlgItem(box, 0xFFFF)));
-            }
-            // Activated first, as a user's click would: a click on an inactive dialog can be lost.
-            for (int attempt = 0; attempt < 5 && IsWindow(box); ++attempt) {
-                SetForegroundWindow(box);
-                SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-                waitGone(box, 500);
-            }
-            if (IsWindow(box))
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-            waitGone(box, 5000);
-        }
-    }
-
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
-    std::vector<std::string> texts_;
-    std::thread thread_;
-};
-
 // Watches a stand-in's journal from another thread and posts it a message the moment a line
 // with the given text appears: a fault injected at an exact step of the stand-in's work.
 class FaultOnJournalLine {
@@ -879,7 +815,7 @@ TEST_F(StockLink, AHandleOfAnUnrelatedWindowGetsTheActivationTheKeysAndTheComman
 // --- Codes at and past every bound -------------------------------------------------------------
 
 TEST_F(StockLink, CodesAtAndPastEveryLengthBoundAreStoredCutAtACharacterAndRefusedPastSix) {
-    MessageBoxWatcher boxes;
+    MessageBoxGuard boxes;
     build();
     struct Case {
         std::string typed; // UTF-8
@@ -913,7 +849,11 @@ TEST_F(StockLink, CodesAtAndPastEveryLengthBoundAreStoredCutAtACharacterAndRefus
         EXPECT_EQ(sorted(entries), sorted(kept));
         if (c.refused) {
             ++refusals;
-            std::vector<std::string> texts = boxes.texts();
+            // The query goes on once the box is gone; the guard notes it right after.
+            waitUntil([&] { return boxes.boxes().size() >= refusals; });
+            std::vector<std::string> texts;
+            for (const MessageBoxGuard::Box& box : boxes.boxes())
+                texts.push_back(box.text);
             ASSERT_EQ(texts.size(), refusals);
             EXPECT_EQ(texts.back(), gbk(refusalText));
             EXPECT_EQ(keyEvents(stock.journal).size(), keysBefore) << "a refused code is not typed";

@@ -35,18 +35,6 @@ std::string offlineChart(const std::string& period) {
 
 const std::string singleChart = offlineChart("M417");
 
-struct PeriodButton {
-    int id;
-    const char* multiPeriod; // the period name of its own chart
-    const char* command;     // posted to the stock program
-};
-
-const PeriodButton periodButtons[] = {
-    {1002, "M1", "32873"},    {1003, "M5", "32874"},     {1004, "M15", "32875"},
-    {1005, "M30", "32876"},   {1006, "H1", "32877"},     {1007, "H4", "33284"},
-    {1008, "Daily", "32878"}, {1009, "Weekly", "32879"}, {1010, "Monthly", "32880"},
-};
-
 std::vector<std::string> splitAt(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::stringstream stream(text);

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testkit {
@@ -133,6 +136,115 @@ int iconNumber(HWND control);
 // Every icon handle alive in this process. Icon handles are a small index with a generation in
 // the high word, and the index alone is accepted, so trying every even index finds them all.
 std::vector<UINT_PTR> liveIcons();
+
+// Watches this process for message boxes from another thread for as long as a test runs, notes
+// what each one shows and dismisses it as the user would, with its OK button, so that the query
+// waiting in the box's nested message loop goes on (and an unexpected box fails the test instead
+// of hanging it).
+class MessageBoxGuard {
+  public:
+    struct Box {
+        std::string title;
+        std::string text;
+        bool othersDisabled = false; // every other window of the thread, while it showed
+        bool dismissedByClick = false;
+    };
+
+    MessageBoxGuard() : thread_([this] { run(); }) {}
+    ~MessageBoxGuard() { stop(); }
+
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::vector<Box> boxes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return boxes_;
+    }
+
+  private:
+    // A dialog of this process with a message box's text control (ID 0xFFFF).
+    static BOOL CALLBACK findBox(HWND window, LPARAM found) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && className(window) == "#32770" &&
+            IsWindowVisible(window) && GetDlgItem(window, 0xFFFF)) {
+            *reinterpret_cast<HWND*>(found) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    static BOOL CALLBACK checkDisabled(HWND window, LPARAM param) {
+        auto* search = reinterpret_cast<std::pair<HWND, bool>*>(param);
+        if (window != search->first && IsWindowVisible(window) && IsWindowEnabled(window))
+            search->second = false;
+        return TRUE;
+    }
+
+    static bool waitGone(HWND window, DWORD timeoutMs) {
+        DWORD start = GetTickCount();
+        while (IsWindow(window)) {
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            Sleep(5);
+        }
+        return true;
+    }
+
+    void run() {
+        while (!stop_) {
+            HWND box = nullptr;
+            EnumWindows(findBox, reinterpret_cast<LPARAM>(&box));
+            if (box)
+                dismiss(box);
+            else
+                Sleep(5);
+        }
+    }
+
+    void dismiss(HWND box) {
+        Box seen;
+        seen.title = windowTextAnsi(box);
+        seen.text = windowTextAnsi(GetDlgItem(box, 0xFFFF));
+        std::pair<HWND, bool> search(box, true);
+        EnumThreadWindows(GetWindowThreadProcessId(box, nullptr), checkDisabled,
+                          reinterpret_cast<LPARAM>(&search));
+        seen.othersDisabled = search.second;
+        // Activated first, as a user's click would do: a click on an inactive dialog can be lost.
+        for (int attempt = 0; attempt < 3 && !seen.dismissedByClick; ++attempt) {
+            SetForegroundWindow(box);
+            SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+            seen.dismissedByClick = waitGone(box, 2000);
+        }
+        if (!seen.dismissedByClick) {
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            waitGone(box, 5000);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        boxes_.push_back(seen);
+    }
+
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<Box> boxes_;
+    std::thread thread_;
+};
+
+// The period buttons as the two programs must see them: the button's ID, the period name of its
+// own offline chart, and the command the stock program receives.
+struct PeriodButton {
+    int id;
+    const char* multiPeriod; // the period name of its own chart
+    const char* command;     // posted to the stock program
+};
+
+inline const PeriodButton periodButtons[] = {
+    {1002, "M1", "32873"},    {1003, "M5", "32874"},     {1004, "M15", "32875"},
+    {1005, "M30", "32876"},   {1006, "H1", "32877"},     {1007, "H4", "33284"},
+    {1008, "Daily", "32878"}, {1009, "Weekly", "32879"}, {1010, "Monthly", "32880"},
+};
 
 // Sends a WM_COMMAND to the window as a control would.
 void sendCommand(HWND window, int controlId, int notificationCode = 0);
