@@ -1,7 +1,7 @@
 # Sourced by the scripts that run Windows programs: one Wine prefix inside the build tree,
 # GBK as the ANSI code page, and no waiting for a window manager that Xvfb does not have.
 root=${root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+export WINEPREFIX=${WINEPREFIX:-$root/${TALVERO_BUILD_DIR:-build}/wineprefix}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
