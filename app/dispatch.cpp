@@ -5,9 +5,7 @@
 #include "stocklink/query.h"
 #include "termlink/period.h"
 
-HWND stockWindow = nullptr;
 HWND savedFocus = nullptr;
-FixedText<4> controlMode;
 
 namespace {
 

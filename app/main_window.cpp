@@ -2,16 +2,13 @@
 
 #include "app/dispatch.h"
 #include "app/toolbar.h"
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "res/resource.h"
 #include "stocklink/discovery.h"
 #include "stocklink/recent_codes.h"
 #include "termlink/status_timer.h"
 
 #include <commctrl.h>
-
-HWND mainWindow = nullptr;
-HWND desktopWindow = nullptr;
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "app/toolbar.h"
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "res/resource.h"
 #include "termlink/period.h"
 

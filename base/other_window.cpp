@@ -1,4 +1,4 @@
-#include "app/other_window.h"
+#include "base/other_window.h"
 
 void postCommand(HWND window, WPARAM command) {
     if (window)

@@ -1,4 +1,4 @@
-#include "app/pause.h"
+#include "base/pause.h"
 
 #include <windows.h>
 

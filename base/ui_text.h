@@ -2,7 +2,7 @@
 // its windows are Unicode, so every text crosses between the two here and nowhere else.
 #pragma once
 
-#include "app/fixed_text.h"
+#include "base/fixed_text.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "stocklink/discovery.h"
 
-#include "app/main_window.h"
-#include "app/ui_text.h"
+#include "base/state.h"
+#include "base/ui_text.h"
 #include "res/resource.h"
 #include "stocklink/handle_file.h"
 #include "stocklink/stock_titles.h"

@@ -1,10 +1,9 @@
 #include "stocklink/query.h"
 
-#include "app/dispatch.h"
-#include "app/main_window.h"
-#include "app/other_window.h"
-#include "app/pause.h"
-#include "app/ui_text.h"
+#include "base/state.h"
+#include "base/other_window.h"
+#include "base/pause.h"
+#include "base/ui_text.h"
 
 CodeText codeText;
 int recentCount = 0;

@@ -2,7 +2,7 @@
 // keyboard wizard so that the stock program switches to that stock, and saves the list.
 #pragma once
 
-#include "app/fixed_text.h"
+#include "base/fixed_text.h"
 #include "stocklink/recent_codes.h"
 
 #include <windows.h>

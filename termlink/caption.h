@@ -4,7 +4,7 @@
 // hyphen is read as a comma, name the active chart.
 #pragma once
 
-#include "app/fixed_text.h"
+#include "base/fixed_text.h"
 
 #include <cstddef>
 

@@ -1,8 +1,7 @@
 #include "termlink/period.h"
 
-#include "app/dispatch.h"
-#include "app/main_window.h"
-#include "app/other_window.h"
+#include "base/state.h"
+#include "base/other_window.h"
 #include "termlink/status_timer.h"
 
 // Chart titles are the symbol 国内A股, a comma, the period name and " (offline)", in GBK.

@@ -3,7 +3,7 @@
 // terminal status icon while that chart's view is found.
 #pragma once
 
-#include "app/fixed_text.h"
+#include "base/fixed_text.h"
 #include "termlink/caption.h"
 
 #include <windows.h>

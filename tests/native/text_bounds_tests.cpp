@@ -1,5 +1,5 @@
 // The bounded text buffers and the bytes of the window-handle file.
-#include "app/fixed_text.h"
+#include "base/fixed_text.h"
 #include "stocklink/handle_bytes.h"
 
 #include <gtest/gtest.h>

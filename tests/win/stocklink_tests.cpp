@@ -5,7 +5,7 @@
 
 #include "app/dispatch.h"
 #include "app/main_window.h"
-#include "app/pause.h"
+#include "base/pause.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>

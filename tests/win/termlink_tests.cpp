@@ -6,7 +6,7 @@
 
 #include "app/dispatch.h"
 #include "app/main_window.h"
-#include "app/pause.h"
+#include "base/pause.h"
 #include "res/resource.h"
 #include "termlink/period.h"
 #include "termlink/status_timer.h"
