@@ -1,6 +1,7 @@
 #include "app/dispatch.h"
 
 #include "app/main_window.h"
+#include "stocklink/discovery.h"
 #include "stocklink/handle_file.h"
 #include "stocklink/query.h"
 #include "termlink/period.h"
@@ -25,9 +26,25 @@ void setControlMode(const char* mode, int notificationCode) {
         controlMode.assign(mode);
 }
 
+// The dialog manager answers Enter with IDOK; Enter in the code box is the user's query.
+bool focusInCodeBox() {
+    HWND combo = GetDlgItem(mainWindow, codeComboId);
+    HWND focus = GetFocus();
+    return focus && (focus == combo || IsChild(combo, focus));
+}
+
+bool isPeriodButton(int controlId) {
+    return controlId >= periodTable[0].controlId &&
+           controlId <= periodTable[periodCount - 1].controlId;
+}
+
+// What reaches the stock program must find the one running now: a handle file that names a
+// window that has gone is replaced by a new search first.
 void routeCommand(int controlId, int notificationCode) {
-    if (controlId >= periodTable[0].controlId &&
-        controlId <= periodTable[periodCount - 1].controlId) {
+    bool accepted = isClickOrAccelerator(notificationCode);
+    if (isPeriodButton(controlId)) {
+        if (accepted)
+            refreshStockWindow();
         handlePeriodButton(controlId, notificationCode);
         return;
     }
@@ -38,11 +55,21 @@ void routeCommand(int controlId, int notificationCode) {
     case multiOptionId:
         setControlMode("duo", notificationCode);
         break;
-    case queryButtonId:
-        if (isClickOrAccelerator(notificationCode))
+    case IDOK:
+        if (accepted && focusInCodeBox()) {
+            refreshStockWindow();
             handleQuery();
+        }
+        break;
+    case queryButtonId:
+        if (accepted) {
+            refreshStockWindow();
+            handleQuery();
+        }
         break;
     case adjustCheckId:
+        if (accepted)
+            refreshStockWindow();
         handleAdjustCheck(mainWindow, notificationCode);
         break;
     default: // the code box, the labels and anything else

@@ -67,6 +67,14 @@ constexpr ControlLayout mainControls[] = {
 // The item that the list always starts with, before the codes of the file.
 constexpr const char* firstRecentCode = "1A0001";
 
+// Every tick looks at both programs: the stock program's window, found again when it has gone,
+// and the terminal.
+void CALLBACK watchBothPrograms(HWND window, UINT message, UINT_PTR timerId, DWORD time) {
+    if (message == WM_TIMER)
+        watchStockWindow();
+    handleStatusTimer(window, message, timerId, time);
+}
+
 WNDPROC dialogWindowProc = nullptr;
 
 // The default dialog handling answers Close with an IDCANCEL that destroys nothing, and the
@@ -203,7 +211,7 @@ HWND buildMainWindow(HWND owner) {
     if (terminalWindow)
         setIconByNumber(mainWindow, terminalIconId, IDI_SCREENS_LIT);
     EnumChildWindows(desktopWindow, matchStockWindow, 0); // 11. the stock program
-    SetTimer(mainWindow, statusTimerId, statusTimerInterval, handleStatusTimer); // 12. status timer
+    SetTimer(mainWindow, statusTimerId, statusTimerInterval, watchBothPrograms); // 12. status timer
     return mainWindow;
 }
 

@@ -49,19 +49,124 @@ void recordInList(HWND combo) {
     }
 }
 
-void bringStockProgramForward() {
+// A responsive stock program meets every step within the fixed pauses and is never polled. A
+// busy one is waited for, each wait with a bound of its own, and no wait runs past queryBound,
+// so that with the pauses after it a query holds the tool for at most 3.5 s.
+constexpr DWORD activationBound = 1000; // from the activation to the stock program in front
+constexpr DWORD wizardBound = 2000;     // from the last key to the wizard
+constexpr DWORD queryBound = 3100;      // from the activation to the end of the last wait
+constexpr unsigned pollInterval = 10;
+// A sent message gets at least this long, so a responsive wizard is reached after a long wait.
+constexpr DWORD shortestSend = 50;
+
+DWORD queryStart = 0;
+DWORD stockProcess = 0;
+
+// The tick count at which a wait begun now ends: bound ms from now, or the query's end.
+DWORD waitEnd(DWORD bound) {
+    DWORD now = GetTickCount();
+    DWORD queryLeft = queryBound - (now - queryStart);
+    if (now - queryStart >= queryBound)
+        queryLeft = 0;
+    return now + (bound < queryLeft ? bound : queryLeft);
+}
+
+DWORD millisecondsUntil(DWORD end) {
+    LONG left = static_cast<LONG>(end - GetTickCount());
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+template <typename Condition>
+bool pollUntil(DWORD end, Condition ready) {
+    while (!ready()) {
+        if (millisecondsUntil(end) == 0)
+            return false;
+        pause(pollInterval);
+    }
+    return true;
+}
+
+// Keys go only to the stock program: its main window or its wizard must be in front.
+bool stockProgramInFront() {
+    DWORD process = 0;
+    GetWindowThreadProcessId(GetForegroundWindow(), &process);
+    return process != 0 && process == stockProcess;
+}
+
+// A busy or hung stock program may come to the front late or never; typing meanwhile would
+// hand the code to whichever program is in front.
+bool bringStockProgramForward() {
+    stockProcess = 0;
+    if (!stockWindow || !GetWindowThreadProcessId(stockWindow, &stockProcess))
+        return false;
     SetForegroundWindow(stockWindow);
     bringToTop(stockWindow);
     showWindow(stockWindow, SW_SHOWNOACTIVATE);
+    pause(queryPause);
+    return pollUntil(queryStart + activationBound, stockProgramInFront);
 }
 
 // The stock program opens its keyboard wizard on the first key and collects the rest there.
-void typeCode() {
+bool typeCode() {
     for (keyIndex = 1; static_cast<std::size_t>(keyIndex) <= codeText.size(); ++keyIndex) {
         char key = codeText.c_str()[keyIndex - 1];
         CharUpperBuffA(&key, 1);
+        if (!stockProgramInFront())
+            return false;
         pressKey(static_cast<BYTE>(key));
     }
+    return true;
+}
+
+HWND findWizardDialog() {
+    wizardClass.assign(wizardDialogClass);
+    wizardTitle.assign(wizardDialogTitle);
+    return FindWindowA(wizardClass.c_str(), wizardTitle.c_str());
+}
+
+HWND findWizardEdit(HWND wizard) {
+    wizardClass.assign(wizardEditClass);
+    return FindWindowExA(wizard, nullptr, wizardClass.c_str(), nullptr);
+}
+
+// The wizard's edit holds at most this many bytes that count.
+constexpr std::size_t wizardTextCapacity = 256;
+
+// The bytes the wizard's edit holds (at most wizardTextCapacity - 1); false when the stock program
+// did not answer in time. The text itself is read because under Wine a sent WM_GETTEXTLENGTH
+// waited for a hung program well past its timeout.
+bool wizardTextLength(HWND edit, DWORD end, DWORD_PTR& length) {
+    char text[wizardTextCapacity];
+    DWORD wait = millisecondsUntil(end);
+    return SendMessageTimeoutA(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                               SMTO_ABORTIFHUNG, wait > shortestSend ? wait : shortestSend,
+                               &length) != 0;
+}
+
+// Each letter or digit key puts one character into the wizard's edit; other keys may put none.
+std::size_t charactersTyped() {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < codeText.size(); ++i) {
+        char byte = codeText.c_str()[i];
+        if ((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= 'a' && byte <= 'z'))
+            ++count;
+    }
+    return count;
+}
+
+// A sent WM_SETTEXT overtakes keys still waiting in a busy stock program's queue, which would then
+// land after the exact code: so the code is handed over once the edit holds every typed key.
+void waitForKeysTaken(std::size_t expected, DWORD end) {
+    DWORD_PTR length = 0;
+    while (wizardTextLength(wizardWindow, end, length) && length < expected &&
+           millisecondsUntil(end) > 0)
+        pause(pollInterval);
+}
+
+// Nothing reached the stock program's wizard: the user hears it rather than finding out later.
+void reportNotShown() {
+    MessageBeep(MB_ICONWARNING);
 }
 
 } // namespace
@@ -103,23 +208,49 @@ void handleQuery() {
         return;
     }
 
-    bringStockProgramForward();
-    pause(queryPause);
-    typeCode();
+    queryStart = GetTickCount();
+    if (!bringStockProgramForward()) {
+        reportNotShown();
+        return;
+    }
+    // Keys typed into a wizard left open by an earlier query add to what it holds.
+    DWORD_PTR heldBefore = 0;
+    HWND openWizard = findWizardDialog();
+    if (openWizard && !wizardTextLength(findWizardEdit(openWizard), waitEnd(0), heldBefore))
+        heldBefore = 0;
+    std::size_t expectedLength = heldBefore + charactersTyped();
+    if (expectedLength > wizardTextCapacity - 1)
+        expectedLength = wizardTextCapacity - 1;
+    bool typed = typeCode();
+    DWORD wizardEnd = waitEnd(wizardBound);
+    if (!typed) {
+        reportNotShown();
+        return;
+    }
     pause(queryPause);
 
-    wizardClass.assign(wizardDialogClass);
-    wizardTitle.assign(wizardDialogTitle);
-    wizardWindow = FindWindowA(wizardClass.c_str(), wizardTitle.c_str());
-    if (!wizardWindow)
+    wizardWindow = findWizardDialog();
+    // Without a key nothing opens the wizard, so only a typed code is worth waiting for.
+    if (!wizardWindow && !codeText.empty())
+        pollUntil(wizardEnd, [] { return (wizardWindow = findWizardDialog()) != nullptr; });
+    if (!wizardWindow) {
+        reportNotShown();
         return;
-    wizardClass.assign(wizardEditClass);
-    wizardWindow = FindWindowExA(wizardWindow, nullptr, wizardClass.c_str(), nullptr);
+    }
+    wizardWindow = findWizardEdit(wizardWindow);
     pause(queryPause);
+    DWORD handOverEnd = waitEnd(wizardSendTimeout);
+    waitForKeysTaken(expectedLength, handOverEnd);
     // The typed keys may have been taken in another case; the exact code replaces them.
     DWORD_PTR ignored = 0;
+    DWORD sendWait = millisecondsUntil(handOverEnd);
     SendMessageTimeoutA(wizardWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(codeText.c_str()),
-                        SMTO_ABORTIFHUNG, wizardSendTimeout, &ignored);
+                        SMTO_ABORTIFHUNG, sendWait > shortestSend ? sendWait : shortestSend,
+                        &ignored);
+    if (!stockProgramInFront()) {
+        reportNotShown();
+        return;
+    }
     pressKey(VK_RETURN);
 
     recentCount = recentCount > droppedEntry ? fullListSize : recentCount;

@@ -18,8 +18,8 @@ extern short keyIndex;
 // The longest code the stock program takes, in bytes of the ANSI code page.
 constexpr std::size_t longestCode = 6;
 
-// Bounds the wait for the keyboard wizard to take the code, so a hung stock program cannot
-// freeze the tool.
+// Bounds the wait for the keyboard wizard to take every typed key and then the code, so a busy or
+// hung stock program cannot freeze the tool.
 constexpr UINT wizardSendTimeout = 2000;
 
 void handleQuery();

@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "base/pause.h"
 #include "res/resource.h"
+#include "stocklink/discovery.h"
 #include "stocklink/query.h"
 #include "termlink/period.h"
 #include "termlink/status_timer.h"
@@ -42,11 +43,12 @@ struct RunLength {
     int ticks;
     int queries;
     int presses;
+    int restarts; // of the stock program, each followed by a press and a query
 };
 // The ordinary test run (scripts/test), well within a minute and a half.
-constexpr RunLength quickRun = {"quick", 2000, 200, 1000};
+constexpr RunLength quickRun = {"quick", 2000, 200, 1000, 12};
 // TALVERO_LONGRUN=full: as many ticks as eleven hours of the two-second timer.
-constexpr RunLength fullRun = {"full", 20000, 2000, 10000};
+constexpr RunLength fullRun = {"full", 20000, 2000, 10000, 100};
 
 RunLength chosenRun() {
     const char* choice = std::getenv("TALVERO_LONGRUN");
@@ -364,6 +366,10 @@ bool queryMayGoOn(int pause) {
 void shortenedPause(unsigned milliseconds) {
     if (!inFlight.active)
         return;
+    if (milliseconds != 100) { // a poll of a query waiting for a busy stock program
+        Sleep(milliseconds);
+        return;
+    }
     int pause = inFlight.pausesSeen++;
     DWORD start = GetTickCount();
     while (!queryMayGoOn(pause) && GetTickCount() - start < milliseconds)
@@ -733,6 +739,53 @@ TEST_F(LongRun, TicksQueriesAndPeriodPressesLeaveNothingBehindAndKeepTheRecentCo
     // be mostly completed queries to prove anything about them.
     EXPECT_GE(completedQueries, queries * 9 / 10);
     EXPECT_EQ(listEntries(combo()).size(), static_cast<size_t>(listSize));
+}
+
+// The stock program closed and started again, over and over, while Talvero runs: each new window
+// is found by the next tick and reached by the next press and query, and nothing piles up.
+TEST_F(LongRun, EveryRestartOfTheStockProgramIsFoundAndLeavesNothingBehind) {
+    const RunLength run = chosenRun();
+    const int warmUp = 3;
+    PauseHookScope shortPauses(shortenedPause);
+    CodeSource codes;
+    Sample reference, end;
+    reference.icons.reserve(4096);
+    end.icons.reserve(4096);
+    for (int restart = 1; restart <= run.restarts && !HasFailure(); ++restart) {
+        PostMessageW(stock.window, WM_APP + 2, 0, 0);
+        ASSERT_TRUE(stock.program.waitForExit(5000));
+        watchStockWindow(); // the stock program's half of a tick
+        EXPECT_EQ(iconNumber(talvero->control(stockIconId)), IDI_SCREENS_DARK);
+        ASSERT_TRUE(startStockSim(stock));
+        stockReceived = std::make_unique<StockReceived>(stock.journal.path());
+        watchStockWindow();
+        EXPECT_EQ(iconNumber(talvero->control(stockIconId)), IDI_SCREENS_LIT);
+        EXPECT_EQ(readFile("fxwindows.dat"), handleBytes(stock.window)) << "restart " << restart;
+        press(periodButtons[restart % 9], false, false);
+        query(codes.next());
+        checkArrivals();
+        pumpFor(0);
+        if (restart == warmUp) {
+            const Sample sample = measure();
+            reference = sample;
+        } else if (restart == run.restarts) {
+            const Sample sample = measure();
+            end = sample;
+        }
+    }
+    ASSERT_FALSE(HasFailure());
+    std::printf("longrun: %d restarts of the stock program: icons %zu -> %zu, windows %ld -> %ld, "
+                "handles %ld -> %ld, private %lld -> %lld kB, heap in use %lld -> %lld bytes\n",
+                run.restarts, reference.icons.size(), end.icons.size(), reference.windows,
+                end.windows, reference.handles, end.handles, reference.privateBytes / 1024,
+                end.privateBytes / 1024, reference.heapBytes, end.heapBytes);
+    std::fflush(stdout);
+    EXPECT_EQ(end.icons, reference.icons);
+    EXPECT_EQ(end.windows, reference.windows);
+    EXPECT_LE(end.handles, reference.handles + handleTolerance);
+    EXPECT_LE(end.privateBytes, reference.privateBytes + privateBytesTolerance);
+    EXPECT_LE(end.heapBytes, reference.heapBytes + heapBytesTolerance);
+    EXPECT_GE(completedQueries, queries * 9 / 10);
 }
 
 } // namespace

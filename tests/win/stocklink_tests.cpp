@@ -472,12 +472,12 @@ TEST_F(Query, TheSameCodeTwiceGivesTwoEntriesAndTwoLines) {
     EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000", "600000"}));
 }
 
-TEST_F(Query, WithoutAStockProgramStopsAfterTwoPausesHavingChangedOnlyTheList) {
+TEST_F(Query, WithoutAStockProgramTypesNothingWaitsForNothingAndChangesOnlyTheList) {
     writeFile(recentFile, "\"600036\"\r\n");
     talvero = std::make_unique<TalveroWindow>();
     pausesSeen.clear();
     query("600000", 0, recordPause);
-    EXPECT_EQ(pausesSeen, std::vector<unsigned>({100, 100}));
+    EXPECT_EQ(pausesSeen, std::vector<unsigned>());
     EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000", "600036"}));
     EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
     EXPECT_FALSE(fileExists(recentTempFile));
@@ -614,4 +614,106 @@ TEST_F(Query, ButtonCodeOneQueriesLikeAClickAndCodeTwoDoesNothing) {
     waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
     EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000"}));
     EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000"}));
+}
+
+// --- The stock program busy, closed, restarted, started late ------------------------------------
+
+namespace {
+
+// A query holds Talvero for at most 3.5 s; the margin covers Wine on a shared two-CPU machine.
+constexpr DWORD queryHoldBound = 3500 + 1000;
+
+DWORD timeQuery(const std::function<void()>& query) {
+    DWORD start = GetTickCount();
+    query();
+    return GetTickCount() - start;
+}
+
+} // namespace
+
+// A busy stock program near the bounds the query keeps to: the wizard is waited for at least
+// 1.5 s after the keys, and the exact code is handed over only once every key was taken, for up
+// to 100 ms a key. One too slow for any query gets neither Enter nor a saved list.
+TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound) {
+    struct Case {
+        const char* name;
+        const char* options;
+        bool shown;
+    };
+    const Case cases[] = {
+        {"a wizard opening 1.4 s after the first key", "--wizard-delay 1400", true},
+        {"100 ms for every key", "--key-delay 100", true},
+        {"both", "--wizard-delay 1000 --key-delay 100", true},
+        {"a wizard opening after 4 s", "--wizard-delay 4000", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StockSim busy;
+        ASSERT_TRUE(startStockSim(busy, c.options, "busy"));
+        DeleteFileA(recentFile);
+        talvero = std::make_unique<TalveroWindow>();
+        ASSERT_EQ(readFile(handleFile), handleBytes(busy.window));
+
+        EXPECT_LT(timeQuery([&] { query("600000"); }), queryHoldBound);
+        if (c.shown) {
+            EXPECT_TRUE(waitUntil([&] { return busy.journal.count("show") == 1; }));
+            EXPECT_EQ(busy.journal.events("show"), std::vector<std::string>({"show 600000"}));
+            EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000"}));
+        } else {
+            EXPECT_FALSE(busy.journal.waitFor("wizard open", 5000).empty());
+            pumpFor(300);
+            EXPECT_EQ(busy.journal.count("show"), 0u);
+            EXPECT_EQ(keyEvents(busy.journal).back(), "up 48") << "no Enter after the code";
+            EXPECT_FALSE(fileExists(recentFile));
+        }
+        talvero.reset();
+        busy.program.kill();
+    }
+}
+
+// fxwindows.dat keeps naming a window that has gone; the status tick and every press look again.
+TEST_F(Query, AStockProgramStartedLateClosedOrRestartedIsFoundByTheNextTickOrPress) {
+    talvero = std::make_unique<TalveroWindow>();
+    auto tickShows = [&](bool found) {
+        return waitUntil(
+            [&] { return found ? showsStockFound(*talvero) : showsStockNotFound(*talvero); });
+    };
+    EXPECT_TRUE(tickShows(false));
+
+    StockSim late;
+    ASSERT_TRUE(startStockSim(late, "", "late"));
+    EXPECT_TRUE(tickShows(true));
+    EXPECT_EQ(readFile(handleFile), handleBytes(late.window));
+
+    PostMessageW(late.window, WM_APP + 2, 0, 0);
+    ASSERT_TRUE(late.program.waitForExit(5000));
+    EXPECT_TRUE(tickShows(false));
+    EXPECT_EQ(readFile(handleFile), handleBytes(late.window)) << "nothing found, nothing written";
+
+    // Without a tick in between, the very next press finds the restarted program.
+    KillTimer(window(), 1);
+    StockSim restarted;
+    ASSERT_TRUE(startStockSim(restarted, "", "restarted"));
+    sendCommand(window(), 1002);
+    EXPECT_FALSE(restarted.journal.waitFor("command 32873").empty());
+    EXPECT_EQ(readFile(handleFile), handleBytes(restarted.window));
+    query("600000");
+    waitForShown(restarted, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+}
+
+TEST_F(Query, EnterInTheCodeBoxQueriesOnceAndEnterElsewhereNotAtAll) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    activateTalvero();
+    SetWindowTextW(combo(), L"600000");
+    SetFocus(talvero->control(adjustCheckId));
+    sendCommand(window(), IDOK);
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001"}));
+
+    SetFocus(combo());
+    sendCommand(window(), IDOK);
+    waitForShown(stock, pressed({54, 48, 48, 48, 48, 48, VK_RETURN}), "600000");
+    // The query's own Enter goes to the stock program, never back to the code box.
+    pumpFor(300);
+    EXPECT_EQ(stock.journal.count("show"), 1u);
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000"}));
 }
