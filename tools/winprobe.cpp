@@ -12,13 +12,19 @@
 //   winprobe close TITLE        a point on the window's caption close button
 //   winprobe msgbox TITLE       a message box titled TITLE...: its text and its OK button
 //   winprobe foreground         the title of the active (foreground) window
+//   winprobe rect TITLE         the window's rectangle: "left top right bottom"
+//   winprobe control TITLE ID [BUTTON]
+//                               the middle of the window's control ID, or of its toolbar button
+//                               BUTTON (0-based), covered or not
 //
-// TITLE is the start of a top-level window's title. Points are screen coordinates (under Wine the
-// same as X root coordinates), "x y", and only ever where the window itself would take the click,
-// not another window above it. Exit code 1 when the window or point is not there, 2 for a wrong
-// command line, 3 when a text cannot be read back.
+// TITLE is the start of a visible top-level window's title (Talvero's caption grows behind it).
+// Points are screen coordinates (under Wine the same as X root coordinates), "x y", and except
+// for `control` only ever where the window itself would take the click, not another window above
+// it. Exit code 1 when the window or point is not there, 2 for a wrong command line, 3 when a text
+// cannot be read back.
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -206,6 +212,39 @@ int printClosePoint(HWND window) {
     POINT middle = {point.x - 5, point.y + 5};
     printPoint(hitTest(window, middle) == HTCLOSE && WindowFromPoint(middle) == window ? middle
                                                                                        : point);
+    return 0;
+}
+
+// The toolbar writes the button's rectangle into its own process's memory, so it gets a buffer
+// there.
+bool toolbarButtonRect(HWND toolbar, int index, RECT& rect) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(toolbar, &processId);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process)
+        return false;
+    void* remote = VirtualAllocEx(process, nullptr, sizeof rect, MEM_COMMIT, PAGE_READWRITE);
+    bool ok = false;
+    bool got =
+        remote &&
+        sendWithTimeout(toolbar, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote), &ok) &&
+        ok && ReadProcessMemory(process, remote, &rect, sizeof rect, nullptr);
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    if (got)
+        MapWindowPoints(toolbar, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    return got;
+}
+
+int printControlPoint(HWND window, int id, const wchar_t* button) {
+    HWND control = GetDlgItem(window, id);
+    RECT rect;
+    if (!control || !(button ? toolbarButtonRect(control, _wtoi(button), rect)
+                             : GetWindowRect(control, &rect) != FALSE))
+        return 1;
+    printPoint({(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
     return 0;
 }
 
@@ -463,5 +502,13 @@ int main() {
         return argc >= 4 ? printChildPoint(window, argv[3]) : printCaptionPoint(window);
     if (command == L"close")
         return printClosePoint(window);
+    if (command == L"rect") {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+        return 0;
+    }
+    if (command == L"control" && argc >= 4)
+        return printControlPoint(window, _wtoi(argv[3]), argc >= 5 ? argv[4] : nullptr);
     return 2;
 }

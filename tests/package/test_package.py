@@ -1,0 +1,163 @@
+"""The download as a trader gets it: tools/package.py packs the built Talvero.exe with a stand-in
+guide into scratch directories, and the zip, its checksum, the guide's text and the program's
+version block (what Explorer shows under Properties) are read back.
+
+  test_package.py --build DIR --version VERSION   (VERSION: the CMake project's version)
+"""
+
+import argparse
+import hashlib
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = VERSION = None
+SOURCE_DATE = 1700000000  # an even second: zip keeps times to two seconds
+
+# As an editor on Windows may leave it: a byte-order mark, CR LF and LF mixed, pictures with and
+# without a text (the guide's own texts start with 图：), no line end at the end.
+GUIDE = ("\ufeff# Talvero 使用说明\r\n\r\n![图：Talvero 的主窗口](talvero.png)\n![](q.png)\n"
+         "输入代码，按 **查询**。").encode("utf-8")
+
+
+def version_block(exe):
+    """The program's version resource as GetFileVersionInfo + VerQueryValue give it: (the fixed
+    part's file and product versions, the strings of the table that the translation names)."""
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    assert exe[pe:pe + 4] == b"PE\0\0"
+    sections, optional_size = struct.unpack_from("<H12xH", exe, pe + 6)
+    optional = pe + 24
+    assert struct.unpack_from("<H", exe, optional)[0] == 0x10B  # PE32
+    resources_rva = struct.unpack_from("<I", exe, optional + 96 + 2 * 8)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", exe, table + 40 * i + 8)
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise AssertionError(f"RVA {rva:#x} is in no section")
+
+    base = offset(resources_rva)
+
+    def first(directory, wanted=None):
+        named, numbered = struct.unpack_from("<HH", exe, base + directory + 12)
+        for i in range(named + numbered):
+            name, target = struct.unpack_from("<II", exe, base + directory + 16 + 8 * i)
+            if wanted is None or name == wanted:
+                return target & 0x7FFFFFFF
+        raise AssertionError(f"no resource {wanted}")
+
+    languages = first(first(0, 16))  # RT_VERSION, its first name
+    rva, size = struct.unpack_from("<II", exe, base + first(languages))
+    data = exe[offset(rva):offset(rva) + size]
+
+    def node(at):  # wLength, wValueLength, wType, the key, then the value and children, 4-aligned
+        length, value_length, text = struct.unpack_from("<HHH", data, at)
+        end = at + 6
+        while data[end:end + 2] != b"\0\0":
+            end += 2
+        value_at = (end + 5) & ~3
+        value = data[value_at:value_at + value_length * (2 if text else 1)]
+        children, child = {}, (value_at + len(value) + 3) & ~3
+        while child < at + length:
+            key, child_value, grandchildren, child_length = node(child)
+            assert child_length > 0, f"an empty node at {child}"
+            children[key] = (child_value, grandchildren)
+            child = (child + child_length + 3) & ~3
+        return data[at + 6:end].decode("utf-16-le"), value, children, length
+
+    key, fixed, children, _ = node(0)
+    assert key == "VS_VERSION_INFO"
+    signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
+    assert signature == 0xFEEF04BD
+    language, code_page = struct.unpack("<HH", children["VarFileInfo"][1]["Translation"][0][:4])
+    strings = children["StringFileInfo"][1][f"{language:04x}{code_page:04x}"][1]
+    texts = {k: v[0].decode("utf-16-le").rstrip("\0") for k, v in strings.items()}
+    return ((file_ms, file_ls), (product_ms, product_ls)), texts
+
+
+class DownloadTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        guide = os.path.join(cls.scratch.name, "guide.md")
+        with open(guide, "wb") as file:
+            file.write(GUIDE)
+        cls.outs = []
+        for run in range(2):
+            out = os.path.join(cls.scratch.name, f"out{run}")
+            subprocess.run([sys.executable, os.path.join(ROOT, "tools", "package.py"), "--build",
+                            BUILD, "--guide", guide, "--out", out], check=True,
+                           env=dict(os.environ, SOURCE_DATE_EPOCH=str(SOURCE_DATE)))
+            cls.outs.append(out)
+        cls.name = f"Talvero-{VERSION}-win32.zip"
+        with zipfile.ZipFile(os.path.join(cls.outs[0], cls.name)) as archive:
+            cls.names = archive.namelist()
+            cls.times = {info.date_time for info in archive.infolist()}
+            cls.files = {name: archive.read(name) for name in cls.names}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    def zip_bytes(self, out):
+        with open(os.path.join(out, self.name), "rb") as file:
+            return file.read()
+
+    def test_zip_holds_the_built_program_and_the_guide_and_is_reproducible(self):
+        self.assertEqual(self.names, ["Talvero.exe", "README-zh-CN.txt"])
+        with open(os.path.join(BUILD, "bin", "Talvero.exe"), "rb") as file:
+            self.assertEqual(self.files["Talvero.exe"], file.read())
+        # Entry times come from SOURCE_DATE_EPOCH, never from the files or the clock.
+        self.assertEqual(self.times, {time.gmtime(SOURCE_DATE)[:6]})
+        self.assertEqual(self.zip_bytes(self.outs[0]), self.zip_bytes(self.outs[1]))
+
+    def test_checksum_file_checks_the_zip(self):
+        with open(os.path.join(self.outs[0], self.name + ".sha256"), encoding="ascii") as file:
+            line = file.read()
+        digest = hashlib.sha256(self.zip_bytes(self.outs[0])).hexdigest()
+        self.assertEqual(line, f"{digest}  {self.name}\n")
+        subprocess.run(["sha256sum", "--check", "--strict", "--quiet", self.name + ".sha256"],
+                       cwd=self.outs[0], check=True)
+
+    def test_guide_is_notepad_text_with_notes_for_the_pictures(self):
+        data = self.files["README-zh-CN.txt"]
+        self.assertTrue(data.startswith(b"\xef\xbb\xbf#"), data[:8])
+        self.assertEqual(data.count(b"\n"), data.count(b"\r\n"))
+        self.assertEqual(data.count(b"\r"), data.count(b"\r\n"))
+        self.assertTrue(data.endswith(b"\r\n"))
+        lines = data[3:].decode("utf-8").split("\r\n")
+        self.assertEqual(lines[:2], ["# Talvero 使用说明", ""])
+        self.assertEqual(lines[-2:], ["输入代码，按 **查询**。", ""])
+        for note in lines[2:4]:
+            self.assertNotIn("](", note)
+            self.assertNotIn("图：图", note)
+            self.assertTrue(note.strip(), "a picture left no note")
+        self.assertIn("Talvero 的主窗口", lines[2])
+
+    def test_version_block_names_the_product_and_the_project_version(self):
+        numbers = [int(part) for part in VERSION.split(".")] + [0] * (4 - VERSION.count(".") - 1)
+        packed = ((numbers[0] << 16 | numbers[1]), (numbers[2] << 16 | numbers[3]))
+        fixed, texts = version_block(self.files["Talvero.exe"])
+        self.assertEqual(fixed, (packed, packed))
+        self.assertEqual(texts["ProductName"], "Talvero")
+        self.assertEqual(texts["FileDescription"], "Talvero 行情联动工具")
+        self.assertEqual(texts["FileVersion"], VERSION)
+        self.assertEqual(texts["ProductVersion"], VERSION)
+        self.assertEqual(texts["OriginalFilename"], "Talvero.exe")
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--version", required=True)
+    args, rest = parser.parse_known_args()
+    BUILD, VERSION = os.path.abspath(args.build), args.version
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""Packs Talvero for download: the program and the user guide in one zip, its checksum beside it.
+
+  package.py --build DIR --guide FILE --out DIR
+
+Writes OUT/Talvero-<version>-win32.zip, holding DIR/bin/Talvero.exe and the guide as
+README-zh-CN.txt, and OUT/Talvero-<version>-win32.zip.sha256 in sha256sum's format. The version is
+the one CMake wrote to DIR/version.txt from the project's version. The guide is turned into text
+that Notepad on Windows 7 shows as meant: UTF-8 with a byte-order mark, CR LF line ends, and a
+short note in place of each picture. The same inputs give the same bytes: fixed order, and entry
+times from SOURCE_DATE_EPOCH or else the last commit, never from the files or the clock.
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import time
+import zipfile
+
+# ASCII names only: Windows 7's zip folder shows other names garbled.
+PROGRAM_ENTRY = "Talvero.exe"
+GUIDE_ENTRY = "README-zh-CN.txt"
+
+IMAGE = re.compile(r"!\[([^\]]*)\]\([^)]*\)")
+
+
+def picture_note(match):
+    """（图：what the picture shows）, from its text, which may itself start with 图："""
+    shows = re.sub(r"^\s*图\s*[：:]", "", match.group(1)).strip()
+    return f"（图：{shows}）" if shows else "（图略）"
+
+
+def guide_text(source):
+    """The Markdown guide as Notepad text."""
+    text = source.decode("utf-8")
+    text = text.removeprefix("\ufeff")
+    text = text.replace("\r\n", "\n").replace("\r", "\n")
+    # The zip holds no pictures; the reader learns one was there and what it showed.
+    text = IMAGE.sub(picture_note, text)
+    if not text.endswith("\n"):
+        text += "\n"
+    return ("\ufeff" + text.replace("\n", "\r\n")).encode("utf-8")
+
+
+def entry_time(root):
+    """The entries' time, as zip keeps it (local time without a zone: UTC here)."""
+    epoch = os.environ.get("SOURCE_DATE_EPOCH")
+    if not epoch:
+        try:
+            epoch = subprocess.run(["git", "-C", root, "log", "-1", "--format=%ct"],
+                                   capture_output=True, text=True, check=True).stdout.strip()
+        except (OSError, subprocess.CalledProcessError):
+            epoch = ""
+    # Zip cannot store times before 1980; that is also the fallback outside a git checkout.
+    return time.gmtime(max(int(epoch or 0), 315532800))[:6]
+
+
+def write_zip(path, entries, date_time):
+    temporary = path + ".part"
+    with zipfile.ZipFile(temporary, "w") as archive:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 0  # MS-DOS attributes: a plain file, as Windows writes them
+            info.external_attr = 0x20  # FILE_ATTRIBUTE_ARCHIVE
+            archive.writestr(info, data, compresslevel=9)
+    os.replace(temporary, path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", required=True, help="the build tree with bin/Talvero.exe")
+    parser.add_argument("--guide", required=True, help="the user guide in Markdown, UTF-8")
+    parser.add_argument("--out", required=True, help="the directory to write the zip into")
+    args = parser.parse_args()
+
+    with open(os.path.join(args.build, "version.txt"), encoding="ascii") as file:
+        version = file.read().strip()
+    if not re.fullmatch(r"\d+(\.\d+){0,3}", version):
+        sys.exit(f"package: no version in {args.build}/version.txt: {version!r}")
+    with open(os.path.join(args.build, "bin", PROGRAM_ENTRY), "rb") as file:
+        program = file.read()
+    with open(args.guide, "rb") as file:
+        guide = guide_text(file.read())
+
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    os.makedirs(args.out, exist_ok=True)
+    name = f"Talvero-{version}-win32.zip"
+    path = os.path.join(args.out, name)
+    write_zip(path, [(PROGRAM_ENTRY, program), (GUIDE_ENTRY, guide)], entry_time(root))
+    with open(path, "rb") as file:
+        digest = hashlib.sha256(file.read()).hexdigest()
+    with open(path + ".sha256", "w", encoding="ascii", newline="\n") as file:
+        file.write(f"{digest}  {name}\n")
+    print(f"{path} ({os.path.getsize(path)} bytes; Talvero.exe {len(program)} bytes)")
+
+
+if __name__ == "__main__":
+    main()
