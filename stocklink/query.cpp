@@ -157,11 +157,18 @@ std::size_t charactersTyped() {
 
 // A sent WM_SETTEXT overtakes keys still waiting in a busy stock program's queue, which would then
 // land after the exact code: so the code is handed over once the edit holds every typed key.
-void waitForKeysTaken(std::size_t expected, DWORD end) {
+// False when the stock program answered to the end but still had not taken them all; a program
+// that stopped answering (or a wizard without an edit) gets the code as it always did.
+bool waitForKeysTaken(std::size_t expected, DWORD end) {
     DWORD_PTR length = 0;
-    while (wizardTextLength(wizardWindow, end, length) && length < expected &&
-           millisecondsUntil(end) > 0)
+    while (wizardTextLength(wizardWindow, end, length)) {
+        if (length >= expected)
+            return true;
+        if (millisecondsUntil(end) == 0)
+            return false;
         pause(pollInterval);
+    }
+    return true;
 }
 
 // Nothing reached the stock program's wizard: the user hears it rather than finding out later.
@@ -240,7 +247,10 @@ void handleQuery() {
     wizardWindow = findWizardEdit(wizardWindow);
     pause(queryPause);
     DWORD handOverEnd = waitEnd(wizardSendTimeout);
-    waitForKeysTaken(expectedLength, handOverEnd);
+    if (!waitForKeysTaken(expectedLength, handOverEnd)) {
+        reportNotShown();
+        return;
+    }
     // The typed keys may have been taken in another case; the exact code replaces them.
     DWORD_PTR ignored = 0;
     DWORD sendWait = millisecondsUntil(handOverEnd);
