@@ -143,32 +143,37 @@ bool wizardTextLength(HWND edit, DWORD end, DWORD_PTR& length) {
                                &length) != 0;
 }
 
-// Each letter or digit key puts one character into the wizard's edit; other keys may put none.
+// Each letter or digit key puts one character into the wizard's edit. The key of any other byte
+// may put none, move the caret, or even close the wizard (a full stop is the Delete key, a plus
+// sign the Execute key), so a code holding one gives no count to wait for.
 std::size_t charactersTyped() {
-    std::size_t count = 0;
     for (std::size_t i = 0; i < codeText.size(); ++i) {
         char byte = codeText.c_str()[i];
-        if ((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
-            (byte >= 'a' && byte <= 'z'))
-            ++count;
+        if (!((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+              (byte >= 'a' && byte <= 'z')))
+            return 0;
     }
-    return count;
+    return codeText.size();
 }
 
 // A sent WM_SETTEXT overtakes keys still waiting in a busy stock program's queue, which would then
-// land after the exact code: so the code is handed over once the edit holds every typed key.
-// False when the stock program answered to the end but still had not taken them all; a program
-// that stopped answering (or a wizard without an edit) gets the code as it always did.
+// land after the exact code: so the code is handed over only once the edit holds every typed key.
+// False when that was not seen by the end, also when the stock program stopped answering (keys
+// may still wait behind whatever holds it). A wizard without an edit, or a code without a count,
+// has nothing to wait for.
 bool waitForKeysTaken(std::size_t expected, DWORD end) {
-    DWORD_PTR length = 0;
-    while (wizardTextLength(wizardWindow, end, length)) {
-        if (length >= expected)
+    if (!wizardWindow || expected == 0)
+        return true;
+    for (;;) {
+        DWORD_PTR length = 0;
+        bool answered = wizardTextLength(wizardWindow, end, length);
+        if (answered && length >= expected)
             return true;
         if (millisecondsUntil(end) == 0)
             return false;
-        pause(pollInterval);
+        if (answered)
+            pause(pollInterval);
     }
-    return true;
 }
 
 // Nothing reached the stock program's wizard: the user hears it rather than finding out later.
@@ -225,7 +230,8 @@ void handleQuery() {
     HWND openWizard = findWizardDialog();
     if (openWizard && !wizardTextLength(findWizardEdit(openWizard), waitEnd(0), heldBefore))
         heldBefore = 0;
-    std::size_t expectedLength = heldBefore + charactersTyped();
+    std::size_t typedLength = charactersTyped();
+    std::size_t expectedLength = typedLength > 0 ? heldBefore + typedLength : 0;
     if (expectedLength > wizardTextCapacity - 1)
         expectedLength = wizardTextCapacity - 1;
     bool typed = typeCode();
