@@ -7,6 +7,9 @@
 // and every pause is timed, so the comparison is of the time spent outside the pauses: the
 // overshoot of a sleep is the machine's, not the handler's.
 //
+// Then Talvero's query alone, from the click to the code shown by a responsive stock program, by
+// one whose wizard opens late and by one that is slow with every key.
+//
 // bench_handlers.exe TABLE [RUNS]
 #include "benchkit.h"
 #include "testkit.h"
@@ -19,11 +22,14 @@
 #include "termlink/period.h"
 #include "termlink/status_timer.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace benchkit;
@@ -82,14 +88,33 @@ void pressKey(BYTE key) {
     keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
 }
 
+// Keys go only to the stock program: its process must own the window in front.
+bool stockProgramInFront(DWORD stockProcess) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(GetForegroundWindow(), &process);
+    return process == stockProcess;
+}
+
+// The calls a query needs: the live stock window, the activation, each key and Enter only while
+// the stock program is in front, one look at how much of the code its wizard took, the code,
+// Enter and the save.
 void referenceQuery() {
+    DWORD stockProcess = 0;
+    if (!IsWindow(referenceStockWindow) ||
+        !GetWindowThreadProcessId(referenceStockWindow, &stockProcess))
+        return;
     SetForegroundWindow(referenceStockWindow);
     SetWindowPos(referenceStockWindow, HWND_TOP, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS);
     ShowWindowAsync(referenceStockWindow, SW_SHOWNOACTIVATE);
     timedPause(100);
-    for (const char* key = queryCode; *key; ++key)
+    if (!stockProgramInFront(stockProcess))
+        return;
+    for (const char* key = queryCode; *key; ++key) {
+        if (!stockProgramInFront(stockProcess))
+            return;
         pressKey(static_cast<BYTE>(*key));
+    }
     timedPause(100);
     HWND wizard = FindWindowA("#32770", wizardTitle);
     referenceWizardFound = wizard != nullptr;
@@ -97,9 +122,15 @@ void referenceQuery() {
         return;
     HWND edit = FindWindowExA(wizard, nullptr, "Edit", nullptr);
     timedPause(100);
+    char taken[256];
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(edit, WM_GETTEXT, sizeof taken, reinterpret_cast<LPARAM>(taken),
+                        SMTO_ABORTIFHUNG, 2000, &length);
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(queryCode), SMTO_ABORTIFHUNG,
                         2000, &ignored);
+    if (!stockProgramInFront(stockProcess))
+        return;
     pressKey(VK_RETURN);
     // The save: ten lines, through a temporary file moved over the list unless it is read-only.
     DWORD attributes = GetFileAttributesA("DAIMA.DAT");
@@ -286,6 +317,154 @@ void alternate(Side& talvero, Side& reference, int runs,
     }
 }
 
+// Click to shown: from the click on the query button to the moment the stock program shows the
+// code, as its journal says. The query holds this thread until after that (the save, the last
+// pause), so a second thread watches the journal and stamps the "show" line when it appears.
+class ShowWatcher {
+  public:
+    explicit ShowWatcher(const std::string& journalPath)
+        : file_(CreateFileA(journalPath.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        // Only what the stand-in journals from now on counts.
+        if (file_ != INVALID_HANDLE_VALUE)
+            SetFilePointer(file_, 0, nullptr, FILE_END);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ShowWatcher() {
+        stop_ = true;
+        thread_.join();
+        if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
+    }
+    bool seen() const { return seen_; }
+    // When the line was read, and the code it shows; only once seen() holds.
+    double stamp() const { return stamp_; }
+    const std::string& code() const { return code_; }
+
+  private:
+    void run() {
+        std::string pending;
+        while (!stop_ && !seen_ && file_ != INVALID_HANDLE_VALUE) {
+            char buffer[4096];
+            DWORD got = 0;
+            if (ReadFile(file_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+                double now = nowMs();
+                pending.append(buffer, got);
+                take(pending, now);
+                continue; // more may be there already
+            }
+            Sleep(1);
+        }
+    }
+
+    // Looks through the complete lines for "<ms> show <code>".
+    void take(std::string& pending, double now) {
+        std::size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            std::size_t event = line.find(' ');
+            if (event != std::string::npos && line.compare(event + 1, 5, "show ") == 0) {
+                code_ = line.substr(event + 6);
+                stamp_ = now;
+                seen_ = true;
+                return;
+            }
+        }
+    }
+
+    HANDLE file_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> seen_{false};
+    double stamp_ = 0;
+    std::string code_;
+    std::thread thread_;
+};
+
+// A stand-in stock program for the click-to-shown rows, with the delay its own code adds before it
+// can show a code.
+struct StockKind {
+    const char* benchmark;
+    const char* arguments;
+    double ownDelayMs;
+    std::vector<double> runs;
+    int misses = 0; // runs in which the code was not shown, or another one
+};
+
+// Starts a stand-in of the kind, points Talvero at it through the handle file and closes the one
+// before, so that no other window could be taken for the stock program.
+bool switchStock(std::unique_ptr<testkit::StockSim>& current, testkit::StockSim& first,
+                 const StockKind& kind) {
+    static int started = 0;
+    auto next = std::make_unique<testkit::StockSim>();
+    if (!testkit::startStockSim(*next, kind.arguments, "shown-" + std::to_string(++started)))
+        return false;
+    testkit::writeFile("fxwindows.dat", testkit::handleBytes(next->window));
+    first.program.kill();
+    current = std::move(next); // ends the previous one
+    return true;
+}
+
+// One query on a freshly started stand-in; records the time from the click to the code shown.
+bool recordClickToShown(StockKind& kind, std::unique_ptr<testkit::StockSim>& current,
+                        testkit::StockSim& first, bool keep) {
+    if (!switchStock(current, first, kind))
+        return false;
+    testkit::pumpFor(300); // the stand-in's start-up dies down
+    SetWindowTextW(GetDlgItem(mainWindow, codeComboId), L"600000");
+    ShowWatcher watcher(current->journal.path());
+    SetForegroundWindow(mainWindow);
+    testkit::pumpFor(300);
+    double start = nowMs();
+    sendCommand(mainWindow, queryButtonId);
+    testkit::waitUntil([&watcher] { return watcher.seen(); }, 2000);
+    bool shown = watcher.seen() && watcher.code() == queryCode;
+    double elapsed = watcher.seen() ? watcher.stamp() - start : 0;
+    // On the stand-in's own clock, for the log: from its first key-down to the show.
+    double firstKey = -1, shownAt = -1;
+    for (const std::string& line : current->journal.lines()) {
+        std::size_t event = line.find(' ');
+        if (firstKey < 0 && line.compare(event + 1, 8, "keydown ") == 0)
+            firstKey = std::atof(line.c_str());
+        else if (line.compare(event + 1, 5, "show ") == 0)
+            shownAt = std::atof(line.c_str());
+    }
+    std::printf("click to shown, %s: %.1f ms, %s \"%s\"; first key to shown %.0f ms\n",
+                kind.arguments[0] ? kind.arguments : "responsive", elapsed,
+                watcher.seen() ? "shown" : "nothing shown", watcher.code().c_str(),
+                shownAt - firstKey);
+    if (!keep)
+        return true;
+    if (shown)
+        kind.runs.push_back(elapsed);
+    else
+        ++kind.misses;
+    return true;
+}
+
+// The responsive stand-in's click to shown, then each slow one's against it: what the slow one
+// took beyond its own delay and beyond the responsive one's time.
+void addClickToShownRows(Table& table, const std::vector<StockKind>& kinds) {
+    Summary responsive = summarize(kinds[0].runs);
+    table.note(kinds[0].benchmark, withRange(responsive, 1), "-",
+               "baseline" + std::string(kinds[0].misses ? " (not shown: " +
+                                                              std::to_string(kinds[0].misses) + ")"
+                                                        : ""));
+    for (std::size_t i = 1; i < kinds.size(); ++i) {
+        const StockKind& kind = kinds[i];
+        Summary slow = summarize(kind.runs);
+        double beyond = slow.median - kind.ownDelayMs - responsive.median;
+        bool complete = kind.misses == 0 && kinds[0].misses == 0 && slow.count > 0;
+        table.row(kind.benchmark, withRange(slow, 1),
+                  fixed(kind.ownDelayMs, 0) + " own + " + fixed(responsive.median, 1),
+                  (beyond >= 0 ? "+" : "") + fixed(beyond, 1) + " ms beyond own delay " +
+                      fixed(kind.ownDelayMs, 0) + " and responsive" +
+                      (complete ? "" : " (not shown: " + std::to_string(kind.misses) + ")"),
+                  "<= +60 ms", complete && beyond <= 60.0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -369,6 +548,31 @@ int main(int argc, char** argv) {
     }
     pauseHook = nullptr;
     std::printf("stocksim showed the code %zu times\n", stock.journal.count("show"));
+    {
+        // Own delays, from the stand-in's code: --wizard-delay sleeps on the key-down that opens
+        // the wizard, before the wizard is created; --key-delay sleeps after each key-down is
+        // handled, so the six keys of the code add six delays, and Enter's comes after the show.
+        std::vector<StockKind> kinds = {
+            {"click to shown, responsive stand-in (ms)", "", 0, {}},
+            {"click to shown, wizard 1 s late (ms)", "--wizard-delay 1000", 1000, {}},
+            {"click to shown, 60 ms per key (ms)", "--key-delay 60", 6 * 60, {}},
+        };
+        // Each stand-in in turn, every order once in six rounds, after one unrecorded round.
+        constexpr int orders[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                      {2, 1, 0}, {0, 2, 1}, {1, 0, 2}};
+        std::unique_ptr<testkit::StockSim> current;
+        bool started = true;
+        for (int round = -1; round < runs && started; ++round)
+            for (int step = 0; step < 3 && started; ++step) {
+                StockKind& kind = kinds[orders[(round + 6) % 6][step]];
+                started = recordClickToShown(kind, current, stock, round >= 0);
+            }
+        if (!started) {
+            std::fprintf(stderr, "a stand-in stock program did not start\n");
+            return 1;
+        }
+        addClickToShownRows(table, kinds);
+    }
     DestroyWindow(referenceDialog);
     return 0;
 }
