@@ -250,8 +250,12 @@ void handleQuery() {
         reportNotShown();
         return;
     }
-    wizardWindow = findWizardEdit(wizardWindow);
+    HWND wizardDialog = wizardWindow;
+    wizardWindow = findWizardEdit(wizardDialog);
     pause(queryPause);
+    // A wizard caught while it was being created may not have had its edit yet.
+    if (!wizardWindow)
+        wizardWindow = findWizardEdit(wizardDialog);
     DWORD handOverEnd = waitEnd(wizardSendTimeout);
     if (!waitForKeysTaken(expectedLength, handOverEnd)) {
         reportNotShown();
