@@ -87,6 +87,9 @@ struct Options {
     bool minimized = false;
     int x = defaultX;
     int y = defaultY;
+    int startDelay = 0;  // ms before the main window is created
+    int wizardDelay = 0; // ms busy on the key that opens the wizard, before it is created
+    int keyDelay = 0;    // ms busy after each key-down
 };
 
 enum class ShowState { restored, minimized, maximized };
@@ -102,6 +105,8 @@ bool journalStarted; // nothing is journaled before the "start" line
 LARGE_INTEGER clockStart;
 LARGE_INTEGER clockFrequency;
 std::wstring shownCode;
+int wizardDelay;
+int keyDelay;
 const CommandInfo* currentPeriod = &commandTable[dailyPeriod];
 bool adjustArmed; // the toggle of the pair has arrived, the apply has not yet
 bool adjusted;
@@ -212,6 +217,10 @@ bool parseInt(const wchar_t* text, int& out) {
     return true;
 }
 
+bool parseMilliseconds(const wchar_t* text, int& out) {
+    return parseInt(text, out) && out >= 0;
+}
+
 bool parseCommandLine(Options& options) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -242,6 +251,12 @@ bool parseCommandLine(Options& options) {
             options.journalPath = takeValue(i);
         } else if (option == L"--minimized") {
             options.minimized = true;
+        } else if (option == L"--start-delay") {
+            ok = ok && parseMilliseconds(takeValue(i), options.startDelay);
+        } else if (option == L"--wizard-delay") {
+            ok = ok && parseMilliseconds(takeValue(i), options.wizardDelay);
+        } else if (option == L"--key-delay") {
+            ok = ok && parseMilliseconds(takeValue(i), options.keyDelay);
         } else if (option == L"--pos") {
             const wchar_t* x = takeValue(i);
             const wchar_t* y = takeValue(i);
@@ -687,6 +702,15 @@ INT_PTR CALLBACK wizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     return FALSE;
 }
 
+// A loaded program: a plain sleep on the window thread, so that keys and messages sent from
+// other processes wait in its queue meanwhile.
+void busy(int milliseconds) {
+    if (milliseconds <= 0)
+        return;
+    journal(L"busy " + std::to_wstring(milliseconds));
+    Sleep(static_cast<DWORD>(milliseconds));
+}
+
 void openWizard() {
     const std::vector<WORD> dialogTemplate = buildWizardTemplate();
     CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
@@ -706,8 +730,10 @@ bool opensWizard(WPARAM key) {
 }
 
 void onMainKeyDown(WPARAM key) {
-    if (!wizardWindow && opensWizard(key))
+    if (!wizardWindow && opensWizard(key)) {
+        busy(wizardDelay);
         openWizard();
+    }
 }
 
 // The key that opened the wizard was translated while the main window had the focus, so its
@@ -859,9 +885,13 @@ const wchar_t* keyWindowName(HWND window) {
     return L"other";
 }
 
+bool isKeyDown(const MSG& msg) {
+    return msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
+}
+
 // Keys are journaled as the loop takes them, before anything can act on them.
 void journalKey(const MSG& msg) {
-    const bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
+    const bool down = isKeyDown(msg);
     const bool up = msg.message == WM_KEYUP || msg.message == WM_SYSKEYUP;
     if (!down && !up)
         return;
@@ -869,14 +899,18 @@ void journalKey(const MSG& msg) {
             L" window=" + keyWindowName(msg.hwnd));
 }
 
+// The key delay falls after a key-down is handled and before its character is taken: the
+// character was posted by the translation, and a message sent meanwhile is handled first.
 int runMessageLoop() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         journalKey(msg);
-        if (wizardWindow && IsDialogMessageW(wizardWindow, &msg))
-            continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        if (!wizardWindow || !IsDialogMessageW(wizardWindow, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (isKeyDown(msg))
+            busy(keyDelay);
     }
     return static_cast<int>(msg.wParam);
 }
@@ -892,6 +926,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 2; // a test that passes a wrong option sees it at once
     if (!openJournal(options.journalPath))
         return 3;
+    // A real program loads its data before its window comes up.
+    Sleep(static_cast<DWORD>(options.startDelay));
+    wizardDelay = options.wizardDelay;
+    keyDelay = options.keyDelay;
     createFonts();
     mainWindow = createMainWindow(instance, options);
     if (!mainWindow)

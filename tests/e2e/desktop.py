@@ -2,8 +2,8 @@
 
 Programs run under Wine in their own processes, each started from a scenario's own directory.
 The tests act only as a user does: xdotool moves the mouse, clicks and types. They look through
-wincoords.exe and winprobe.exe (what a user sees of the windows), the stand-ins' journals and the
-files' bytes. Every wait polls with a bound.
+winprobe.exe (what a user sees of the windows), the stand-ins' journals and the files' bytes.
+Every wait polls with a bound.
 """
 
 import os
@@ -105,15 +105,20 @@ class Journal:
         return len(self.events())
 
     def wait_for(self, event, fields=None, mark=0, bound=ACTION_BOUND):
-        """Waits for an event (with these fields, if given) after mark; returns its index."""
+        """Waits for an event after mark whose fields are these, or pass this test, if given;
+        returns its index."""
+
+        def matches(value):
+            return fields is None or (fields(value) if callable(fields) else value == fields)
 
         def find():
             for index, (name, value) in enumerate(self.events()[mark:]):
-                if name == event and (fields is None or value == fields):
+                if name == event and matches(value):
                     return index + mark + 1
             return 0
 
-        return wait_for(find, bound, f"'{event} {fields or ''}' in {self.path}\n{self.tail()}") - 1
+        shown = "" if fields is None or callable(fields) else fields
+        return wait_for(find, bound, f"'{event} {shown}' in {self.path}\n{self.tail()}") - 1
 
     def tail(self, lines=25):
         return "\n".join(f"    {e} {f}" for e, f in self.events()[-lines:])
@@ -184,7 +189,7 @@ class Desktop:
     def control_point(self, control, button=None):
         """The centre of one of Talvero's controls, or of a toolbar button (0 = M1)."""
         args = [TALVERO, str(control)] + ([] if button is None else [str(button)])
-        return wait_for(lambda: self.point("wincoords.exe", *args), ACTION_BOUND,
+        return wait_for(lambda: self.point("winprobe.exe", "control", *args), ACTION_BOUND,
                         f"control {control} of Talvero's window")
 
     def state(self):
@@ -226,7 +231,7 @@ class Desktop:
         return unescape(fields["text"]), (int(x), int(y))
 
     def window_exists(self, title):
-        return self.tool("wincoords.exe", title)[0] == 0
+        return self.tool("winprobe.exe", "rect", title)[0] == 0
 
     # --- acting --------------------------------------------------------------------------------
 

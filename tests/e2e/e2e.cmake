@@ -1,16 +1,13 @@
 # End to end: the built Talvero.exe beside the stand-in stock program and terminal, each in its
-# own process under Wine, driven through the X display with real clicks and typing (xdotool).
-
-# Reports what a user sees of Talvero's window, for the suite's assertions.
-add_executable(winprobe ${PROJECT_SOURCE_DIR}/tools/winprobe.cpp)
-target_link_libraries(winprobe PRIVATE talvero_warnings ${talvero_static_link} shell32 gdi32)
+# own process under Wine, driven through the X display with real clicks and typing (xdotool), and
+# looked at through winprobe (tools/winprobe.cpp).
 
 find_program(TALVERO_PYTHON3 NAMES python3)
 find_program(TALVERO_XDOTOOL NAMES xdotool)
 if(CMAKE_HOST_UNIX AND TALVERO_PYTHON3 AND TALVERO_XDOTOOL)
   add_test(NAME e2e COMMAND ${TALVERO_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/test_system.py
                             --bin ${CMAKE_BINARY_DIR}/bin)
-  set(e2e_programs Talvero stocksim termsim wincoords winprobe)
+  set(e2e_programs Talvero stocksim termsim winprobe)
   list(TRANSFORM e2e_programs REPLACE "(.+)" "${CMAKE_BINARY_DIR}/bin/\\1.exe")
   # It clicks on the one shared display, so nothing else may run beside it.
   set_tests_properties(e2e PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE REQUIRED_FILES "${e2e_programs}")

@@ -55,6 +55,8 @@ PERIODS = [
 # lower on the screen, clear of Talvero's window, instead of beneath it.
 BESIDE_TALVERO = ("--pos", "360", "370", "--size", "656", "390")
 TOO_LONG_MESSAGE = "对不起，您输入的代码超过6位，请重新输入!"
+STOCK_LIT, STOCK_DARK = "112", "113"  # the 飞狐 icon while the stock program is there, and not
+BYSTANDER_TITLE = "飞狐交易师"  # near the stock program's title, yet naming neither
 DAILY_CHART = "国内A股,Daily (offline)"
 
 
@@ -142,6 +144,24 @@ class Scenario(unittest.TestCase):
         self.wait_state("visible", "1", "Talvero's window to be shown", START_BOUND)
         return program
 
+    def start_talvero_alone(self):
+        """Talvero with no stock program running: the 飞狐 icon dark, no window recorded (the
+        file read at start may leave fxwindows.dat empty)."""
+        program = self.start_talvero()
+        self.assertEqual(self.state()["icon1025"], STOCK_DARK)
+        self.assertIn(self.read("fxwindows.dat"), (None, b""), "no window recorded")
+        return program
+
+    def close_stock_program(self, program, title=STOCK_TITLE):
+        """Close from the caption, as a user does; waits until the program has ended."""
+        self.desktop.click_caption(title)
+        self.desktop.click_close_button(title)
+        self.assertEqual(program.wait_exit(), 0)
+
+    def wait_stock_icon(self, icon, what):
+        """The 飞狐 icon follows the stock program's window on the next status tick."""
+        self.wait_state("icon1025", icon, what, TICK_BOUND)
+
     def close_talvero(self, program):
         """Close from the caption, as a user does; returns Talvero's exit code."""
         self.activate_talvero()
@@ -176,12 +196,19 @@ class Scenario(unittest.TestCase):
         self.wait_state("code", code, "the typed code in the code box")
 
     def query(self, code, stock_log):
-        """Types the code and presses 查询; returns once the stock program shows it."""
+        """Types the code and presses 查询; returns the journal's mark from before the press once
+        the stock program shows the code."""
         self.enter_code(code)
         mark = stock_log.mark()
         self.click_control(QUERY_BUTTON)
-        stock_log.wait_for("show", code, mark=mark)
+        self.assert_shows(code, stock_log, mark)
         return mark
+
+    def assert_shows(self, code, stock_log, mark):
+        """The first code the stock program shows after mark is exactly this one."""
+        at = stock_log.wait_for("show", mark=mark)
+        self.assertEqual(stock_log.events()[at][1], code,
+                         "the stock program shows exactly the queried code\n" + stock_log.tail())
 
     def press_period(self, index):
         self.click_control(TOOLBAR, index)
@@ -195,6 +222,9 @@ class Scenario(unittest.TestCase):
         """The key events of a journal as ('down' or 'up', virtual key) pairs."""
         return [(name[3:], int(fields.split()[0][3:]))
                 for name, fields in events if name in ("keydown", "keyup")]
+
+    def key_downs(self, events):
+        return [vk for kind, vk in self.keystrokes(events) if kind == "down"]
 
 
 class QueryTests(Scenario):
@@ -296,15 +326,51 @@ class QueryTests(Scenario):
         self.query("600000", stock_log)
         self.wait_list_and_file(list_after_query(items, "600000"))
 
+    def test_enter_in_the_code_box_runs_the_query_once(self):
+        _, stock_log, _ = self.start_stock_program()
+        self.start_talvero()
+        self.enter_code("600000")
+        mark = stock_log.mark()
+        self.desktop.keys("Return")
+        self.assert_shows("600000", stock_log, mark)
+
+        # A second query from the same Enter would reach the stock program before a later press.
+        self.press_period(0)
+        at = stock_log.wait_for("command", "32873 M1", mark=mark)
+        events = stock_log.events()[mark:at]
+        self.assertEqual([code for name, code in events if name == "show"], ["600000"])
+        # Key-ups are left out: the key-up of the user's Enter may follow the activation.
+        self.assertEqual(self.key_downs(events), [54, 48, 48, 48, 48, 48, 13],
+                         "the code's keys and Enter, once")
+        self.wait_list_and_file(["1A0001", "600000"])
+
 
 class StockProgramTests(Scenario):
 
-    def test_restart_reaches_the_stock_program_only_through_the_window_kept_in_the_file(self):
-        # Talvero looks for the stock program once, at start, and queries go to the window kept
-        # in fxwindows.dat. A program started later has a new window with another handle, so the
-        # kept handle reaches a stock program only while the window of the earlier run lives on:
-        # the stock program keeps running while Talvero restarts, and reaches the queries; then a
-        # stock program started after Talvero is neither found nor reached.
+    def query_a_loaded_stock_program(self, *load):
+        """A query of 600000 to a stock program started with these load options: it shows
+        exactly the code, and the list is saved."""
+        _, stock_log, _ = self.start_stock_program(*load)
+        self.start_talvero()
+        mark = self.query("600000", stock_log)
+        events = stock_log.since(mark)
+        self.assertIn(("busy", load[1]), events, "the stock program was busy")
+        self.assertIn(("settext", "600000"), events, "the exact code handed to the wizard")
+        self.wait_list_and_file(["1A0001", "600000"])
+
+    def test_a_stock_program_slow_to_open_its_keyboard_wizard(self):
+        # Talvero waits for the wizard at least 1.5 s after the keys.
+        self.query_a_loaded_stock_program("--wizard-delay", "1400")
+
+    def test_a_stock_program_slow_to_take_each_key(self):
+        # While keys still wait, the exact code would be set first and the rest typed behind it
+        # ("0000600000"); Talvero waits for them up to 100 ms a key.
+        self.query_a_loaded_stock_program("--key-delay", "95")
+
+    def test_the_stock_program_restarted_while_talvero_runs(self):
+        # Talvero restarted beside a running stock program keeps its window (the handle in
+        # fxwindows.dat); the stock program restarted beside a running Talvero is found again
+        # within a tick, or sooner by the next press.
         stock, stock_log, stock_handle = self.start_stock_program()
         talvero = self.start_talvero()
         self.query("600036", stock_log)
@@ -312,40 +378,58 @@ class StockProgramTests(Scenario):
         self.assertEqual(self.read("fxwindows.dat"), kept)
         self.assertEqual(self.close_talvero(talvero), 0)
 
-        talvero = self.start_talvero()
+        self.start_talvero()
         state = self.state()
-        self.assertEqual(state["icon1025"], "112")
+        self.assertEqual(state["icon1025"], STOCK_LIT)
         self.assertEqual(state["items"], list_at_start(["1A0001", "600036"]))
         self.assertEqual(self.read("fxwindows.dat"), kept, "the same window, the same handle")
-        self.query("600000", stock_log)
-        self.wait_list_and_file(list_after_query(state["items"], "600000"))
-        self.assertEqual(self.close_talvero(talvero), 0)
 
-        self.desktop.click_caption(STOCK_TITLE)
-        self.desktop.click_close_button(STOCK_TITLE)
-        self.assertEqual(stock.wait_exit(), 0)
-
-        self.start_talvero()
+        self.close_stock_program(stock)
+        self.wait_stock_icon(STOCK_DARK, "the 飞狐 icon dark once the stock program is gone")
         _, later_log, later_handle = self.start_stock_program(journal="stocksim-later.journal")
         self.assertNotEqual(later_handle, stock_handle)
-        state = self.state()
-        self.assertEqual(state["icon1025"], "113", "not found at start")
-        self.assertEqual(self.read("fxwindows.dat"), kept, "the file keeps the earlier window")
+        # Pressed at once, so that the press often comes before the next tick.
+        self.press_period(0)
+        later_log.wait_for("command", "32873 M1")
+        self.wait_stock_icon(STOCK_LIT, "the 飞狐 icon lit for the new window")
+        self.assertEqual(self.read("fxwindows.dat"), struct.pack("<I", later_handle))
+        self.query("600000", later_log)
+        self.wait_list_and_file(list_after_query(state["items"], "600000"))
 
-        saved = self.read("DAIMA.DAT")
-        self.enter_code("601318")
-        mark = later_log.mark()
+    def test_a_stock_program_started_after_talvero(self):
+        self.start_talvero_alone()
+        # A real stock program takes a while to come up.
+        _, stock_log, handle = self.start_stock_program("--start-delay", "1000")
+        self.wait_stock_icon(STOCK_LIT, "the 飞狐 icon lit once the stock program is there")
+        self.assertEqual(self.read("fxwindows.dat"), struct.pack("<I", handle))
+        self.query("600000", stock_log)
+        self.wait_list_and_file(["1A0001", "600000"])
+
+    def test_without_the_stock_program_a_query_reaches_no_other_window(self):
+        # The bystander journals all that reaches it. Its title names no stock program, and its
+        # keyboard wizard stays open: a wizard found by its title alone would take the code.
+        _, bystander_log, _ = self.start_stock_program("--exact-title", BYSTANDER_TITLE,
+                                                       journal="bystander.journal")
+        self.desktop.click_caption(BYSTANDER_TITLE)
+        self.desktop.keys("6")
+        bystander_log.wait_for("wizard", "open")
+        self.start_talvero_alone()
+        self.enter_code("600000")
+        mark = bystander_log.mark()
         self.click_control(QUERY_BUTTON)
         # Talvero answers again once the query has ended.
-        wait_for(lambda: "601318" in (self.desktop.state_field("items") or []), ACTION_BOUND,
-                 "the code in the list")
-        # Anything that reached the later program is in its journal before its next activation.
-        self.desktop.click_caption(STOCK_TITLE)
-        at = later_log.wait_for("activate", mark=mark)
-        reached = [e for e in later_log.events()[mark:at]
-                   if e[0] in ("keydown", "keyup", "wizard", "settext", "show", "command")]
-        self.assertEqual(reached, [], "nothing of the query reached the program started later")
-        self.assertEqual(self.read("DAIMA.DAT"), saved, "no wizard, so the file stays")
+        self.wait_state("items", ["1A0001", "600000"], "the list to keep the code")
+
+        # A key pressed at the bystander now comes after anything the query typed into it.
+        self.desktop.click_caption(BYSTANDER_TITLE)
+        self.desktop.keys("F5")
+        at = bystander_log.wait_for("keydown", lambda fields: fields.startswith("vk=116 "),
+                                    mark=mark)
+        reached = [event for event in bystander_log.events()[mark:at]
+                   if event[0] not in ("activate", "deactivate")]
+        self.assertEqual(reached, [], "nothing of the query reached the bystander")
+        self.assertIsNone(self.read("DAIMA.DAT"), "no query reached a stock program")
+        self.assertIn(self.read("fxwindows.dat"), (None, b""), "the bystander is not recorded")
 
     def test_closing_talvero_restores_a_minimised_stock_program(self):
         _, stock_log, _ = self.start_stock_program("--minimized")
@@ -459,7 +543,7 @@ def main():
     parser.add_argument("--bin", required=True, help="the directory of Talvero.exe and the tools")
     args, rest = parser.parse_known_args()
     BIN_DIR = os.path.abspath(args.bin)
-    for needed in ("Talvero.exe", "stocksim.exe", "termsim.exe", "wincoords.exe", "winprobe.exe"):
+    for needed in ("Talvero.exe", "stocksim.exe", "termsim.exe", "winprobe.exe"):
         if not os.path.exists(os.path.join(BIN_DIR, needed)):
             sys.exit(f"{needed} is missing from {BIN_DIR}")
     if not os.environ.get("DISPLAY"):
