@@ -371,6 +371,45 @@ TEST(EventProcedure, GivesTheFocusBackAfterAnotherWindowWasActive) {
     DestroyWindow(other);
 }
 
+namespace {
+
+WNDPROC activationWithheldFrom = nullptr;
+
+// Keeps WM_ACTIVATE from the dialog manager, whose own focus memory lives there.
+LRESULT CALLBACK withholdActivation(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ACTIVATE)
+        return 0;
+    return CallWindowProcW(activationWithheldFrom, window, message, wParam, lParam);
+}
+
+} // namespace
+
+// The user types in the code box, works in another window and comes back. The dialog manager gives
+// the focus back on such a switch too, and nothing Wine can do gets past it (clicks, minimising,
+// hiding, message boxes and other processes all leave it in charge), so it is kept out of
+// WM_ACTIVATE here: only the window's own keeping can bring the code box back.
+TEST(EventProcedure, GivesTheFocusBackItselfWhenTheDialogManagerDoesNot) {
+    ScratchDirectory scratch;
+    TalveroWindow talvero;
+    HWND window = talvero.window();
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
+                                 nullptr, nullptr, nullptr, nullptr);
+    HWND comboEdit = FindWindowExW(talvero.control(codeComboId), nullptr, L"Edit", nullptr);
+    SetForegroundWindow(window);
+    SetFocus(comboEdit);
+    ASSERT_TRUE(waitUntil([&] { return GetFocus() == comboEdit; }));
+    activationWithheldFrom = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(withholdActivation)));
+    SetForegroundWindow(other);
+    ASSERT_TRUE(waitUntil([&] { return GetForegroundWindow() == other; }));
+    SetForegroundWindow(window);
+    // Left to the dialog manager, the focus lands on the first tab stop, the toolbar.
+    EXPECT_TRUE(waitUntil([&] { return GetFocus() == comboEdit; }, 1000))
+        << "the focus went to control " << GetDlgCtrlID(GetFocus());
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(activationWithheldFrom));
+    DestroyWindow(other);
+}
+
 TEST(Program, RunsUntilClosedThenShowsTheStockProgramNormallyAndExitsWithZero) {
     ScratchDirectory scratch;
     StockSim stock;
