@@ -38,13 +38,14 @@ bool isPeriodButton(int controlId) {
            controlId <= periodTable[periodCount - 1].controlId;
 }
 
-// What reaches the stock program must find the one running now: a handle file that names a
-// window that has gone is replaced by a new search first.
 void routeCommand(int controlId, int notificationCode) {
     bool accepted = isClickOrAccelerator(notificationCode);
+    bool query = controlId == queryButtonId || (controlId == IDOK && focusInCodeBox());
+    // What reaches the stock program must find the one running now: a handle file that names a
+    // window that has gone is replaced by a new search first.
+    if (accepted && (query || isPeriodButton(controlId) || controlId == adjustCheckId))
+        refreshStockWindow();
     if (isPeriodButton(controlId)) {
-        if (accepted)
-            refreshStockWindow();
         handlePeriodButton(controlId, notificationCode);
         return;
     }
@@ -55,21 +56,12 @@ void routeCommand(int controlId, int notificationCode) {
     case multiOptionId:
         setControlMode("duo", notificationCode);
         break;
-    case IDOK:
-        if (accepted && focusInCodeBox()) {
-            refreshStockWindow();
-            handleQuery();
-        }
-        break;
+    case IDOK: // Enter
     case queryButtonId:
-        if (accepted) {
-            refreshStockWindow();
+        if (accepted && query)
             handleQuery();
-        }
         break;
     case adjustCheckId:
-        if (accepted)
-            refreshStockWindow();
         handleAdjustCheck(mainWindow, notificationCode);
         break;
     default: // the code box, the labels and anything else

@@ -65,15 +65,20 @@ DWORD stockProcess = 0;
 // The tick count at which a wait begun now ends: bound ms from now, or the query's end.
 DWORD waitEnd(DWORD bound) {
     DWORD now = GetTickCount();
-    DWORD queryLeft = queryBound - (now - queryStart);
-    if (now - queryStart >= queryBound)
-        queryLeft = 0;
+    DWORD elapsed = now - queryStart;
+    DWORD queryLeft = elapsed < queryBound ? queryBound - elapsed : 0;
     return now + (bound < queryLeft ? bound : queryLeft);
 }
 
 DWORD millisecondsUntil(DWORD end) {
     LONG left = static_cast<LONG>(end - GetTickCount());
     return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+// The timeout of a message sent to the stock program now, to be answered by the end.
+UINT sendTimeout(DWORD end) {
+    DWORD wait = millisecondsUntil(end);
+    return wait > shortestSend ? wait : shortestSend;
 }
 
 template <typename Condition>
@@ -137,10 +142,8 @@ constexpr std::size_t wizardTextCapacity = 256;
 // waited for a hung program well past its timeout.
 bool wizardTextLength(HWND edit, DWORD end, DWORD_PTR& length) {
     char text[wizardTextCapacity];
-    DWORD wait = millisecondsUntil(end);
     return SendMessageTimeoutA(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                               SMTO_ABORTIFHUNG, wait > shortestSend ? wait : shortestSend,
-                               &length) != 0;
+                               SMTO_ABORTIFHUNG, sendTimeout(end), &length) != 0;
 }
 
 // Each letter or digit key puts one character into the wizard's edit. The key of any other byte
@@ -263,10 +266,8 @@ void handleQuery() {
     }
     // The typed keys may have been taken in another case; the exact code replaces them.
     DWORD_PTR ignored = 0;
-    DWORD sendWait = millisecondsUntil(handOverEnd);
     SendMessageTimeoutA(wizardWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(codeText.c_str()),
-                        SMTO_ABORTIFHUNG, sendWait > shortestSend ? sendWait : shortestSend,
-                        &ignored);
+                        SMTO_ABORTIFHUNG, sendTimeout(handOverEnd), &ignored);
     if (!stockProgramInFront()) {
         reportNotShown();
         return;
