@@ -1,19 +1,41 @@
-# Sourced by the scripts that run Windows programs: one Wine prefix inside the build tree,
+# Sourced by the scripts that run Windows programs: one 64-bit Wine prefix inside the build tree,
 # GBK as the ANSI code page, and no waiting for a window manager that Xvfb does not have.
 root=${root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 export WINEPREFIX=${WINEPREFIX:-$root/${TALVERO_BUILD_DIR:-build}/wineprefix}
-export WINEARCH=win32
+export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export LC_ALL=zh_CN.UTF-8
 
-# Creates the prefix once; later calls return at once.
+# /usr/bin/wine takes the 32-bit loader whenever wine32 is installed, whatever the program. The
+# 64-bit loader runs 64-bit programs and hands a 32-bit one to the 32-bit loader itself, so `wine`
+# here (for these scripts, CTest and the tests) is always that one. It must be started by its own
+# name: started as "wine" (a link), it takes itself for the 32-bit loader and goes through it.
+export WINELOADER=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
+wineBin=$root/${TALVERO_BUILD_DIR:-build}/wine-bin
+if [ ! -x "$wineBin/wineserver" ]; then
+  mkdir -p "$wineBin"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$WINELOADER" >"$wineBin/wine"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$WINESERVER" >"$wineBin/wineserver"
+  chmod +x "$wineBin/wine" "$wineBin/wineserver"
+fi
+case ":$PATH:" in *":$wineBin:"*) ;; *) export PATH=$wineBin:$PATH ;; esac
+
+# Creates the prefix once; later calls return at once. Where 32-bit code runs only under CPU
+# emulation, the emulation is held off meanwhile: the prefix's 32-bit half is then made by the
+# 64-bit side alone, in seconds rather than the better part of an hour.
 ensureWinePrefix() {
-  if [ ! -f "$WINEPREFIX/.talvero-ready" ]; then
+  # A 32-bit prefix of an older tree cannot serve 64-bit programs: it is made anew.
+  if [ -f "$WINEPREFIX/.talvero-ready" ]; then rm -rf "$WINEPREFIX"; fi
+  if [ ! -f "$WINEPREFIX/.talvero-win64-ready" ]; then
+    local emulation=/proc/sys/fs/binfmt_misc/qemu-i386 held=""
+    if [ -w "$emulation" ] && grep -qx enabled "$emulation"; then echo 0 >"$emulation" && held=1; fi
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    wine wineboot -i >/dev/null 2>&1 || true
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.talvero-ready"
+    [ -z "$held" ] || echo 1 >"$emulation"
+    touch "$WINEPREFIX/.talvero-win64-ready"
   fi
 }

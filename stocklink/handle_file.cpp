@@ -12,7 +12,7 @@ void readHandleFile(HWND& window) {
     unsigned char bytes[handleFileBytes];
     DWORD got = 0;
     if (ReadFile(file, bytes, sizeof bytes, &got, nullptr))
-        window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(handleFromFileBytes(bytes, got)));
+        window = reinterpret_cast<HWND>(handleFromFileValue(handleFromFileBytes(bytes, got)));
     CloseHandle(file);
 }
 
@@ -22,8 +22,7 @@ void writeHandleFile(HWND window) {
     if (file == INVALID_HANDLE_VALUE)
         return;
     unsigned char bytes[handleFileBytes];
-    // Window handles are 32-bit values, also in a 64-bit process.
-    handleToFileBytes(static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(window)), bytes);
+    handleToFileBytes(handleToFileValue(reinterpret_cast<std::uintptr_t>(window)), bytes);
     DWORD written = 0;
     WriteFile(file, bytes, sizeof bytes, &written, nullptr);
     CloseHandle(file);

@@ -78,4 +78,25 @@ TEST(HandleFile, WrittenHandleReadsBack) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 4), "\x78\x56\x34\x12");
 }
 
+// A 32-bit and a 64-bit Talvero share the file: the 64-bit one widens the value with its sign, as
+// Windows does for window handles, and writes back the same four bytes.
+TEST(HandleFile, HandlesCrossBetweenThirtyTwoAndSixtyFourBitPrograms) {
+    constexpr bool wide = sizeof(std::uintptr_t) == 8;
+    struct Case {
+        std::uint32_t file;
+        std::uint64_t handle;
+    } cases[] = {
+        {0x00000000u, 0},
+        {0x0001002Au, 0x0001002Au},
+        {0x7FFFFFFFu, 0x7FFFFFFFu},
+        {0x80000000u, wide ? 0xFFFFFFFF80000000u : 0x80000000u},
+        {0xFFFF1234u, wide ? 0xFFFFFFFFFFFF1234u : 0xFFFF1234u},
+    };
+    for (const Case& c : cases) {
+        std::uintptr_t handle = handleFromFileValue(c.file);
+        EXPECT_EQ(static_cast<std::uint64_t>(handle), c.handle) << std::hex << c.file;
+        EXPECT_EQ(handleToFileValue(handle), c.file) << std::hex << c.file;
+    }
+}
+
 } // namespace

@@ -1,8 +1,9 @@
-"""The download as a trader gets it: tools/package.py packs the built Talvero.exe with a stand-in
-guide into scratch directories, and the zip, its checksum, the guide's text and the program's
-version block (what Explorer shows under Properties) are read back.
+"""The download as a trader gets it: tools/package.py packs the shipped 32-bit Talvero.exe with a
+stand-in guide into scratch directories, and the zip, its checksum, the guide's text and the
+program's header, imports and version block (what Explorer shows under Properties) are read back.
 
-  test_package.py --build DIR --version VERSION   (VERSION: the CMake project's version)
+  test_package.py --build DIR --version VERSION   (DIR: the x86 build tree; VERSION: the CMake
+                                                   project's version)
 """
 
 import argparse
@@ -26,25 +27,49 @@ GUIDE = ("\ufeff# Talvero 使用说明\r\n\r\n![图：Talvero 的主窗口](talv
          "输入代码，按 **查询**。").encode("utf-8")
 
 
-def version_block(exe):
-    """The program's version resource as GetFileVersionInfo + VerQueryValue give it: (the fixed
-    part's file and product versions, the strings of the table that the translation names)."""
-    pe = struct.unpack_from("<I", exe, 0x3C)[0]
-    assert exe[pe:pe + 4] == b"PE\0\0"
-    sections, optional_size = struct.unpack_from("<H12xH", exe, pe + 6)
-    optional = pe + 24
-    assert struct.unpack_from("<H", exe, optional)[0] == 0x10B  # PE32
-    resources_rva = struct.unpack_from("<I", exe, optional + 96 + 2 * 8)[0]
-    table = optional + optional_size
+class Image:
+    """A 32-bit program's PE header: its machine, the versions of Windows it asks for, and the
+    file offsets of its data directories."""
 
-    def offset(rva):
-        for i in range(sections):
-            size, address, _, raw = struct.unpack_from("<IIII", exe, table + 40 * i + 8)
+    def __init__(self, exe):
+        self.exe = exe
+        pe = struct.unpack_from("<I", exe, 0x3C)[0]
+        assert exe[pe:pe + 4] == b"PE\0\0"
+        self.machine, self.sections, optional_size = struct.unpack_from("<HH12xH", exe, pe + 4)
+        self.optional = pe + 24
+        assert struct.unpack_from("<H", exe, self.optional)[0] == 0x10B, "not PE32"
+        self.os_version = struct.unpack_from("<HH", exe, self.optional + 40)
+        self.subsystem_version = struct.unpack_from("<HH", exe, self.optional + 48)
+        self.table = self.optional + optional_size
+
+    def offset(self, rva):
+        for i in range(self.sections):
+            size, address, _, raw = struct.unpack_from("<IIII", self.exe, self.table + 40 * i + 8)
             if address <= rva < address + size:
                 return rva - address + raw
         raise AssertionError(f"RVA {rva:#x} is in no section")
 
-    base = offset(resources_rva)
+    def directory(self, index):
+        return self.offset(struct.unpack_from("<I", self.exe, self.optional + 96 + 8 * index)[0])
+
+    def text(self, rva):
+        at = self.offset(rva)
+        return self.exe[at:self.exe.index(b"\0", at)].decode("ascii")
+
+    def imported_dlls(self):
+        names, at = [], self.directory(1)
+        while struct.unpack_from("<I", self.exe, at + 12)[0]:
+            names.append(self.text(struct.unpack_from("<I", self.exe, at + 12)[0]).lower())
+            at += 20
+        return names
+
+
+def version_block(exe):
+    """The program's version resource as GetFileVersionInfo + VerQueryValue give it: (the fixed
+    part's file and product versions, the strings of the table that the translation names)."""
+    image = Image(exe)
+    base = image.directory(2)
+    offset = image.offset
 
     def first(directory, wanted=None):
         named, numbered = struct.unpack_from("<HH", exe, base + directory + 12)
@@ -141,6 +166,14 @@ class DownloadTest(unittest.TestCase):
             self.assertNotIn("图：图", note)
             self.assertTrue(note.strip(), "a picture left no note")
         self.assertIn("Talvero 的主窗口", lines[2])
+
+    def test_program_is_the_32_bit_one_that_windows_xp_runs(self):
+        image = Image(self.files["Talvero.exe"])
+        self.assertEqual(image.machine, 0x14C, "i386")
+        self.assertEqual((image.os_version, image.subsystem_version), ((4, 0), (4, 0)))
+        # System libraries that Windows 2000 already had, and the C runtime that comes with it.
+        self.assertLessEqual(set(image.imported_dlls()), {"advapi32.dll", "comctl32.dll",
+                             "gdi32.dll", "kernel32.dll", "user32.dll", "msvcrt.dll"})
 
     def test_version_block_names_the_product_and_the_project_version(self):
         numbers = [int(part) for part in VERSION.split(".")] + [0] * (4 - VERSION.count(".") - 1)
