@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Packs Talvero for download: the program and the user guide in one zip, its checksum beside it.
 
-  package.py --build DIR --guide FILE --out DIR
+  package.py --build DIR --guide FILE --out DIR   (DIR: the build tree of the 32-bit program)
 
 Writes OUT/Talvero-<version>-win32.zip, holding DIR/bin/Talvero.exe and the guide as
 README-zh-CN.txt, and OUT/Talvero-<version>-win32.zip.sha256 in sha256sum's format. The version is

@@ -215,27 +215,33 @@ int printClosePoint(HWND window) {
     return 0;
 }
 
-// The toolbar writes the button's rectangle into its own process's memory, so it gets a buffer
-// there.
+// A button's rectangle, found through the toolbar's hot tracking: a mouse move sent at each x of
+// the toolbar's middle row, and the hot item read back. Neither message carries a pointer, so this
+// works across processes of either bitness (TB_GETITEMRECT from a 64-bit process into a 32-bit
+// toolbar wrote nothing that could be read back under Wine). The last move lies past the last
+// button, so no button stays hot.
 bool toolbarButtonRect(HWND toolbar, int index, RECT& rect) {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(toolbar, &processId);
-    HANDLE process =
-        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-    if (!process)
+    RECT client;
+    if (!GetClientRect(toolbar, &client))
         return false;
-    void* remote = VirtualAllocEx(process, nullptr, sizeof rect, MEM_COMMIT, PAGE_READWRITE);
+    int middle = (client.top + client.bottom) / 2;
+    rect = {-1, client.top, -1, client.bottom};
     bool ok = false;
-    bool got =
-        remote &&
-        sendWithTimeout(toolbar, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote), &ok) &&
-        ok && ReadProcessMemory(process, remote, &rect, sizeof rect, nullptr);
-    if (remote)
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
-    if (got)
-        MapWindowPoints(toolbar, nullptr, reinterpret_cast<POINT*>(&rect), 2);
-    return got;
+    for (int x = 0; x <= client.right; ++x) {
+        sendWithTimeout(toolbar, WM_MOUSEMOVE, 0, MAKELPARAM(x, middle), &ok);
+        LRESULT hot = ok ? sendWithTimeout(toolbar, TB_GETHOTITEM, 0, 0, &ok) : -1;
+        if (!ok)
+            return false;
+        if (hot == index) {
+            rect.left = rect.left < 0 ? x : rect.left;
+            rect.right = x + 1;
+        }
+    }
+    sendWithTimeout(toolbar, WM_MOUSEMOVE, 0, MAKELPARAM(client.right + 1, middle), &ok);
+    if (rect.left < 0)
+        return false;
+    MapWindowPoints(toolbar, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    return true;
 }
 
 int printControlPoint(HWND window, int id, const wchar_t* button) {
