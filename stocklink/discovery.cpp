@@ -35,6 +35,10 @@ bool refreshStockWindow() {
     return foundStockWindow != nullptr;
 }
 
+void resetDiscoveryState() {
+    foundStockWindow = nullptr;
+}
+
 void watchStockWindow() {
     readHandleFile(stockWindow);
     bool there = refreshStockWindow();

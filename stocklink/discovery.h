@@ -19,3 +19,6 @@ bool refreshStockWindow();
 // For each status tick: reloads the handle file, refreshes the window as above and shows on the
 // stock program's status icon whether it is there.
 void watchStockWindow();
+
+// Forgets the window the last search took.
+void resetDiscoveryState();

@@ -2,6 +2,7 @@
 
 #include "app/dispatch.h"
 #include "app/main_window.h"
+#include "stocklink/discovery.h"
 #include "stocklink/query.h"
 #include "termlink/period.h"
 #include "termlink/status_timer.h"
@@ -314,17 +315,11 @@ TalveroWindow::~TalveroWindow() {
     if (IsWindow(mainWindow))
         DestroyWindow(mainWindow);
     pumpFor(0);
-    mainWindow = nullptr;
-    stockWindow = nullptr;
-    savedFocus = nullptr;
-    controlMode.clear();
-    terminalWindow = nullptr;
-    activeChartTitle.clear();
-    activeChartWindow = nullptr;
-    activeChartView = nullptr;
-    periodChartTitle = "";
-    periodChartWindow = nullptr;
-    adjustCheckState = 0;
+    resetSharedState();
+    resetDispatchState();
+    resetDiscoveryState();
+    resetStatusTimerState();
+    resetPeriodState();
     wizardWindow = nullptr;
     codeText.clear();
     recentCount = 0;
