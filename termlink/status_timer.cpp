@@ -5,7 +5,6 @@
 #include "base/pause.h"
 #include "base/ui_text.h"
 #include "res/resource.h"
-#include "termlink/period.h"
 
 HWND terminalWindow = nullptr;
 ChartTitle activeChartTitle;
@@ -13,8 +12,6 @@ HWND activeChartWindow = nullptr;
 HWND activeChartView = nullptr;
 
 namespace {
-
-FixedText<32> terminalClass;
 
 constexpr const char* terminalClassName = "MetaQuotes::MetaTrader::4.00";
 // The terminal's MDI client, the parent of its chart windows.
@@ -49,12 +46,10 @@ void showTerminalStatus() {
 } // namespace
 
 void findTerminal() {
-    terminalClass.assign(terminalClassName);
-    terminalWindow = FindWindowA(terminalClass.c_str(), nullptr);
+    terminalWindow = FindWindowA(terminalClassName, nullptr);
 }
 
 void resetStatusTimerState() {
-    terminalClass.clear();
     terminalWindow = activeChartWindow = activeChartView = nullptr;
     activeChartTitle.clear();
 }

@@ -3,7 +3,6 @@
 // terminal status icon while that chart's view is found.
 #pragma once
 
-#include "base/fixed_text.h"
 #include "termlink/caption.h"
 
 #include <windows.h>

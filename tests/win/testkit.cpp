@@ -2,7 +2,6 @@
 
 #include "app/dispatch.h"
 #include "app/main_window.h"
-#include "stocklink/discovery.h"
 #include "stocklink/query.h"
 #include "termlink/period.h"
 #include "termlink/status_timer.h"
@@ -317,7 +316,6 @@ TalveroWindow::~TalveroWindow() {
     pumpFor(0);
     resetSharedState();
     resetDispatchState();
-    resetDiscoveryState();
     resetStatusTimerState();
     resetPeriodState();
     wizardWindow = nullptr;
