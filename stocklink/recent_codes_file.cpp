@@ -6,6 +6,7 @@
 
 namespace {
 
+constexpr const char* recentCodesFileName = "DAIMA.DAT";
 // The new list is written beside the file and moved over it only when it is complete.
 constexpr const char* recentCodesTempName = "DAIMA.DAT.new";
 
