@@ -8,6 +8,10 @@
 
 HWND savedFocus = nullptr;
 
+void resetDispatchState() {
+    savedFocus = nullptr;
+}
+
 namespace {
 
 // Remembers the focused control when the caption turns inactive, and gives the focus back when

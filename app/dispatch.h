@@ -9,5 +9,6 @@
 
 // The control that had the focus when the main window was last deactivated.
 extern HWND savedFocus;
+void resetDispatchState();
 
 INT_PTR CALLBACK dispatchMainWindowEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

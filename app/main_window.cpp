@@ -5,7 +5,7 @@
 #include "base/ui_text.h"
 #include "res/resource.h"
 #include "stocklink/discovery.h"
-#include "stocklink/recent_codes.h"
+#include "stocklink/recent_codes_file.h"
 #include "termlink/status_timer.h"
 
 #include <commctrl.h>
@@ -156,26 +156,6 @@ void setComboFont(HWND combo) {
     SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
-// Adds every line of the recent-codes file; a missing or unreadable file adds nothing.
-void fillRecentCodes(HWND combo) {
-    HANDLE file = CreateFileA(recentCodesFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    RecentCodeLineReader reader(isAnsiLeadByte);
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-        for (DWORD i = 0; i < got; ++i) {
-            if (reader.take(chunk[i]))
-                addComboItemAnsi(combo, reader.entry().c_str());
-        }
-    }
-    if (reader.finish())
-        addComboItemAnsi(combo, reader.entry().c_str());
-    CloseHandle(file);
-}
-
 } // namespace
 
 void initCommonControls() {
@@ -203,7 +183,7 @@ HWND buildMainWindow(HWND owner) {
     HWND combo = GetDlgItem(mainWindow, codeComboId);
     addComboItemAnsi(combo, firstRecentCode); // 4. the list and its font
     setComboFont(combo);
-    fillRecentCodes(combo);                          // 5. codes of earlier runs
+    loadRecentCodes(combo);                          // 5. codes of earlier runs
     buildPeriodToolbar(mainWindow, periodToolbarId); // 6. period buttons
     SetWindowPos(mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); // 7. always on top
     desktopWindow = GetDesktopWindow();                                          // 8.

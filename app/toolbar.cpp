@@ -63,7 +63,6 @@ void buildPeriodToolbar(HWND dialog, int toolbarId) {
         button.idCommand = row.controlId;
         button.fsState = TBSTATE_ENABLED;
         button.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE;
-        button.dwData = 0;
         button.iString = addToolbarString(toolbar, row.toolbarText);
         SendMessageW(toolbar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
         SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);

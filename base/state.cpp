@@ -4,3 +4,8 @@ HWND mainWindow = nullptr;
 HWND desktopWindow = nullptr;
 HWND stockWindow = nullptr;
 FixedText<4> controlMode;
+
+void resetSharedState() {
+    mainWindow = desktopWindow = stockWindow = nullptr;
+    controlMode.clear();
+}

@@ -14,6 +14,8 @@ extern HWND desktopWindow;
 extern HWND stockWindow;
 // "dan" (single control), "duo" (multi control), or empty until an option is first clicked.
 extern FixedText<4> controlMode;
+// Forgets all of the above, as before start-up.
+void resetSharedState();
 
 // Control IDs of the main window; it has these and no others.
 constexpr int periodToolbarId = 1001;

@@ -7,6 +7,22 @@ namespace {
 // Our own texts are short: a chart title behind the program name, a code, a label.
 constexpr int wideTextCapacity = 1024;
 
+// Converts UTF-16 to ANSI into out and cuts at a character boundary to fit.
+std::size_t wideToAnsi(const wchar_t* wide, int wideSize, char* out, std::size_t capacity) {
+    // Each UTF-16 unit takes at most two bytes in a double-byte code page.
+    char ansi[2 * 256];
+    if (wideSize > 256)
+        wideSize = 256;
+    int size = WideCharToMultiByte(CP_ACP, 0, wide, wideSize, ansi, sizeof ansi, nullptr, nullptr);
+    if (size < 0)
+        size = 0;
+    std::size_t kept =
+        cutAtCharBoundary(ansi, static_cast<std::size_t>(size), capacity - 1, isAnsiLeadByte);
+    memcpy(out, ansi, kept);
+    out[kept] = '\0';
+    return kept;
+}
+
 } // namespace
 
 bool isAnsiLeadByte(unsigned char byte) {
@@ -28,26 +44,6 @@ void setWindowTextAnsi(HWND window, const char* text) {
     ansiToWide(text, wide, wideTextCapacity);
     SetWindowTextW(window, wide);
 }
-
-namespace {
-
-// Converts UTF-16 to ANSI into out and cuts at a character boundary to fit.
-std::size_t wideToAnsi(const wchar_t* wide, int wideSize, char* out, std::size_t capacity) {
-    // Each UTF-16 unit takes at most two bytes in a double-byte code page.
-    char ansi[2 * 256];
-    if (wideSize > 256)
-        wideSize = 256;
-    int size = WideCharToMultiByte(CP_ACP, 0, wide, wideSize, ansi, sizeof ansi, nullptr, nullptr);
-    if (size < 0)
-        size = 0;
-    std::size_t kept =
-        cutAtCharBoundary(ansi, static_cast<std::size_t>(size), capacity - 1, isAnsiLeadByte);
-    memcpy(out, ansi, kept);
-    out[kept] = '\0';
-    return kept;
-}
-
-} // namespace
 
 std::size_t getWindowTextAnsi(HWND window, char* out, std::size_t capacity) {
     // The callers' buffers hold at most 254 bytes, which never need more than 255 UTF-16 units.

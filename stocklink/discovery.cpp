@@ -6,19 +6,13 @@
 #include "stocklink/handle_file.h"
 #include "stocklink/stock_titles.h"
 
-namespace {
-
-// The window the last search took, whether or not the handle file could record it.
-HWND foundStockWindow = nullptr;
-
-} // namespace
-
-BOOL CALLBACK matchStockWindow(HWND window, LPARAM) {
+BOOL CALLBACK matchStockWindow(HWND window, LPARAM found) {
     AnsiWindowText title;
     title.read(window);
     if (!titleNamesStockProgram(title.data(), title.size()))
         return TRUE;
-    foundStockWindow = window;
+    if (found)
+        *reinterpret_cast<HWND*>(found) = window;
     setIconByNumber(mainWindow, stockIconId, IDI_SCREENS_LIT);
     writeHandleFile(window);
     return FALSE;
@@ -27,12 +21,12 @@ BOOL CALLBACK matchStockWindow(HWND window, LPARAM) {
 bool refreshStockWindow() {
     if (stockWindow && IsWindow(stockWindow))
         return true;
-    foundStockWindow = nullptr;
-    EnumChildWindows(desktopWindow, matchStockWindow, 0);
+    HWND found = nullptr;
+    EnumChildWindows(desktopWindow, matchStockWindow, reinterpret_cast<LPARAM>(&found));
     // A file that cannot be rewritten (read-only, or held elsewhere) still gets the window used.
-    if (foundStockWindow)
-        stockWindow = foundStockWindow;
-    return foundStockWindow != nullptr;
+    if (found)
+        stockWindow = found;
+    return found != nullptr;
 }
 
 void watchStockWindow() {

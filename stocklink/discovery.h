@@ -6,8 +6,9 @@
 
 // The callback of the enumeration of every window below the desktop: takes the first window
 // whose title contains one of the stock program's titles, shows the found icon, writes the
-// handle file and stops the enumeration.
-BOOL CALLBACK matchStockWindow(HWND window, LPARAM unused);
+// handle file and stops the enumeration. A found of other than 0 points to the HWND that gets the
+// window, so that a search learns what it took even when the file could not record it.
+BOOL CALLBACK matchStockWindow(HWND window, LPARAM found);
 
 // Makes stockWindow name a live window where one can be had. A window that the handle file names
 // is used as it is while it exists, whoever wrote it; when the file names none, or one that has

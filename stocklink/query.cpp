@@ -4,6 +4,7 @@
 #include "base/other_window.h"
 #include "base/pause.h"
 #include "base/ui_text.h"
+#include "stocklink/recent_codes_file.h"
 
 CodeText codeText;
 int recentCount = 0;
@@ -28,9 +29,6 @@ constexpr const char* tooLongMessage =
     "\xB6\xD4\xB2\xBB\xC6\xF0\xA3\xAC\xC4\xFA\xCA\xE4\xC8\xEB\xB5\xC4\xB4\xFA\xC2\xEB"
     "\xB3\xAC\xB9\xFD\x36\xCE\xBB\xA3\xAC\xC7\xEB\xD6\xD8\xD0\xC2\xCA\xE4\xC8\xEB!";
 constexpr UINT tooLongStyle = MB_OK | MB_TASKMODAL | MB_SETFOREGROUND;
-
-// The new list is written beside the file and moved over it only when it is complete.
-constexpr const char* recentCodesTempName = "DAIMA.DAT.new";
 
 // A key-down followed by its key-up, so that no key stays logically held down.
 void pressKey(BYTE key) {
@@ -185,32 +183,6 @@ void reportNotShown() {
 }
 
 } // namespace
-
-void saveRecentCodes(HWND combo, int entries) {
-    // Replacing the file would succeed under an administrator's rights; the user's read-only
-    // flag says the list must stay as it is.
-    DWORD attributes = GetFileAttributesA(recentCodesFileName);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        return;
-    char bytes[recentFileMaxBytes];
-    std::size_t size = 0;
-    for (int index = 0; index < entries && index < recentFileEntries; ++index) {
-        getComboItemAnsi(combo, index, codeText);
-        if (!codeText.empty())
-            size += formatRecentCodeLine(codeText.c_str(), codeText.size(), bytes + size);
-    }
-    HANDLE file = CreateFileA(recentCodesTempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    bool complete = WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) &&
-                    written == size && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (!complete || !MoveFileExA(recentCodesTempName, recentCodesFileName,
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        DeleteFileA(recentCodesTempName);
-}
 
 void handleQuery() {
     HWND combo = GetDlgItem(mainWindow, codeComboId);

@@ -23,7 +23,3 @@ constexpr std::size_t longestCode = 6;
 constexpr UINT wizardSendTimeout = 2000;
 
 void handleQuery();
-
-// Writes the first entries of the code list to DAIMA.DAT through a temporary file, so that the
-// file always holds either the old list or the new one, whole. A read-only DAIMA.DAT is left alone.
-void saveRecentCodes(HWND combo, int entries);

@@ -9,10 +9,6 @@
 
 #include <cstddef>
 
-// The recent-codes file in the current directory, read at start-up and rewritten by each
-// completed query.
-constexpr const char* recentCodesFileName = "DAIMA.DAT";
-
 // The query's code buffer: at most 254 bytes of the ANSI code page.
 using CodeText = FixedText<255>;
 

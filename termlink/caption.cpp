@@ -55,7 +55,7 @@ bool chartTitleFromCaption(char* caption, std::size_t size, ChartTitle& title) {
     TextView secondToLast = {caption, 0};
     TextView last = {caption, 0};
     TextView field;
-    CommaFields fields = splitCommaFields(caption, size);
+    CommaFields fields(caption, size);
     while (fields.next(field)) {
         secondToLast = last;
         last = field;

@@ -34,10 +34,6 @@ class CommaFields {
     bool done_ = false;
 };
 
-inline CommaFields splitCommaFields(const char* text, std::size_t size) {
-    return CommaFields(text, size);
-}
-
 // The active chart's title: the second-to-last field without "[", a comma, and the last field
 // without "]". A caption with a single field has an empty second-to-last field. The caption is
 // rewritten in place (each "-" becomes ","). Returns false when the title was cut to fit.

@@ -25,6 +25,12 @@ const char* periodChartTitle = "";
 HWND periodChartWindow = nullptr;
 int adjustCheckState = 0;
 
+void resetPeriodState() {
+    periodChartTitle = "";
+    periodChartWindow = nullptr;
+    adjustCheckState = 0;
+}
+
 namespace {
 
 // SW_SHOWNOACTIVATE with the bit 0x1000000 that the terminal's charts have always been shown with.
@@ -47,8 +53,7 @@ void handlePeriodButton(int controlId, int notificationCode) {
     if (!row || !isClickOrAccelerator(notificationCode))
         return;
     periodChartTitle = controlMode.equals("duo") ? row->multiChartTitle : singleChartTitle;
-    HWND mdiClient = FindWindowExA(terminalWindow, nullptr, mdiClientClass, nullptr);
-    periodChartWindow = FindWindowExA(mdiClient, nullptr, nullptr, periodChartTitle);
+    periodChartWindow = findTerminalChart(periodChartTitle);
     // The stock program is told first; it switches while the chart is being raised.
     postCommand(stockWindow, row->command);
     bringToTop(periodChartWindow);

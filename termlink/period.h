@@ -24,6 +24,7 @@ extern const char* const singleChartTitle;
 extern const char* periodChartTitle;
 extern HWND periodChartWindow;
 extern int adjustCheckState;
+void resetPeriodState();
 
 // True for the notification codes that the handlers act on: a click or menu choice (0) and an
 // accelerator (1).

@@ -5,9 +5,7 @@
 #include "base/pause.h"
 #include "base/ui_text.h"
 #include "res/resource.h"
-#include "termlink/period.h"
 
-FixedText<32> terminalClass;
 HWND terminalWindow = nullptr;
 ChartTitle activeChartTitle;
 HWND activeChartWindow = nullptr;
@@ -16,23 +14,13 @@ HWND activeChartView = nullptr;
 namespace {
 
 constexpr const char* terminalClassName = "MetaQuotes::MetaTrader::4.00";
+// The terminal's MDI client, the parent of its chart windows.
+constexpr const char* mdiClientClass = "MDIClient";
 // Asks the terminal to refresh; nothing is read back.
 constexpr WPARAM terminalRefreshCommand = 33324;
 // The chart view's class, in the order tried.
 constexpr const char* chartViewClasses[] = {"AfxFrameOrView42", "AfxFrameOrView42s"};
 constexpr const char* captionSeparator = "   ";
-
-// A title cut to fit its buffer may end in the first byte of a double-byte character, which the
-// caption would show as a stray "?"; that byte goes.
-void dropHalfCharacter(ChartTitle& title) {
-    const char* text = title.c_str();
-    std::size_t last = 0;
-    for (std::size_t at = 0; at < title.size();
-         at += (at + 1 < title.size() && isAnsiLeadByte(text[at])) ? 2 : 1)
-        last = at;
-    if (!title.empty() && last == title.size() - 1 && isAnsiLeadByte(text[last]))
-        title.truncate(last);
-}
 
 void showCaption() {
     FixedText<sizeof programTitle + 3 + ChartTitle::maxSize> caption;
@@ -58,8 +46,17 @@ void showTerminalStatus() {
 } // namespace
 
 void findTerminal() {
-    terminalClass.assign(terminalClassName);
-    terminalWindow = FindWindowA(terminalClass.c_str(), nullptr);
+    terminalWindow = FindWindowA(terminalClassName, nullptr);
+}
+
+void resetStatusTimerState() {
+    terminalWindow = activeChartWindow = activeChartView = nullptr;
+    activeChartTitle.clear();
+}
+
+HWND findTerminalChart(const char* title) {
+    HWND mdiClient = FindWindowExA(terminalWindow, nullptr, mdiClientClass, nullptr);
+    return FindWindowExA(mdiClient, nullptr, nullptr, title);
 }
 
 void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
@@ -70,12 +67,15 @@ void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
 
     AnsiWindowText caption;
     caption.read(terminalWindow);
+    // A title cut to fit may end in the first byte of a double-byte character, which the caption
+    // would show as a stray "?". The terminating zero stands in for the rest that was cut, so
+    // such a byte counts as half a character and goes.
     if (!chartTitleFromCaption(caption.data(), caption.size(), activeChartTitle))
-        dropHalfCharacter(activeChartTitle);
+        activeChartTitle.truncate(cutAtCharBoundary(activeChartTitle.c_str(),
+                                                    activeChartTitle.size() + 1,
+                                                    activeChartTitle.size(), isAnsiLeadByte));
 
-    activeChartWindow = FindWindowExA(terminalWindow, nullptr, mdiClientClass, nullptr);
-    activeChartWindow =
-        FindWindowExA(activeChartWindow, nullptr, nullptr, activeChartTitle.c_str());
+    activeChartWindow = findTerminalChart(activeChartTitle.c_str());
     activeChartView = nullptr;
     for (const char* viewClass : chartViewClasses) {
         if (!activeChartView)

@@ -3,7 +3,6 @@
 // terminal status icon while that chart's view is found.
 #pragma once
 
-#include "base/fixed_text.h"
 #include "termlink/caption.h"
 
 #include <windows.h>
@@ -11,11 +10,7 @@
 constexpr UINT_PTR statusTimerId = 1;
 constexpr UINT statusTimerInterval = 2000;
 
-// The terminal's MDI client, the parent of its chart windows.
-constexpr const char* mdiClientClass = "MDIClient";
-
-// The terminal's main-window class, and its main window (0 when it is not running).
-extern FixedText<32> terminalClass;
+// The terminal's main window (0 when it is not running).
 extern HWND terminalWindow;
 
 // The last tick's findings.
@@ -25,5 +20,11 @@ extern HWND activeChartView;
 
 // Looks for the terminal's main window, whatever its title, and keeps it in terminalWindow.
 void findTerminal();
+
+// The chart window of that title under the terminal's MDI client, or 0.
+HWND findTerminalChart(const char* title);
+
+// Forgets the terminal and the last tick's findings, as before the first tick.
+void resetStatusTimerState();
 
 void CALLBACK handleStatusTimer(HWND window, UINT message, UINT_PTR timerId, DWORD time);

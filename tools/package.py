@@ -6,8 +6,9 @@
 Writes OUT/Talvero-<version>-win32.zip, holding DIR/bin/Talvero.exe and the guide as
 README-zh-CN.txt, and OUT/Talvero-<version>-win32.zip.sha256 in sha256sum's format. The version is
 the one CMake wrote to DIR/version.txt from the project's version. The guide is turned into text
-that Notepad on Windows 7 shows as meant: UTF-8 with a byte-order mark, CR LF line ends, and a
-short note in place of each picture. The same inputs give the same bytes: fixed order, and entry
+that Notepad on Windows 7 shows as meant: UTF-8 with a byte-order mark, CR LF line ends, a short
+note in place of each picture, and none of Markdown's marks (headings, bold, code, links, lists,
+tables and fences come out as plain lines). The same inputs give the same bytes: fixed order, and entry
 times from SOURCE_DATE_EPOCH or else the last commit, never from the files or the clock.
 """
 
@@ -25,6 +26,10 @@ PROGRAM_ENTRY = "Talvero.exe"
 GUIDE_ENTRY = "README-zh-CN.txt"
 
 IMAGE = re.compile(r"!\[([^\]]*)\]\([^)]*\)")
+LINK = re.compile(r"\[([^\]]*)\]\([^)]*\)")
+HEADING = re.compile(r"^(#{1,6})\s+(.*?)\s*#*\s*$")
+BULLET = re.compile(r"^(\s*)[-*+]\s+")
+TABLE_RULE = re.compile(r"^\s*\|[\s|:-]*-[\s|:-]*$")
 
 
 def picture_note(match):
@@ -33,13 +38,40 @@ def picture_note(match):
     return f"（图：{shows}）" if shows else "（图略）"
 
 
+def plain_line(line):
+    """One Markdown line as Notepad shows it: the marks go, the words stay."""
+    heading = HEADING.match(line)
+    if heading:
+        # Sections stand out by their numbering; a subsection gets brackets instead of a mark.
+        return f"【{heading.group(2)}】" if len(heading.group(1)) > 2 else heading.group(2)
+    if line.lstrip().startswith("|"):
+        cells = [cell.strip() for cell in line.strip().strip("|").split("|")]
+        line = "    ".join(cells)
+    line = BULLET.sub(r"\1· ", line)
+    line = LINK.sub(r"\1", line)
+    return line.replace("**", "").replace("`", "")
+
+
+def plain_text(text):
+    """The Markdown guide without its marks; fenced blocks keep their lines, indented."""
+    lines, fenced = [], False
+    for line in text.split("\n"):
+        if line.lstrip().startswith("```"):
+            fenced = not fenced
+        elif fenced:
+            lines.append("    " + line)
+        elif not TABLE_RULE.match(line):
+            lines.append(plain_line(line))
+    return "\n".join(lines)
+
+
 def guide_text(source):
     """The Markdown guide as Notepad text."""
     text = source.decode("utf-8")
     text = text.removeprefix("\ufeff")
     text = text.replace("\r\n", "\n").replace("\r", "\n")
     # The zip holds no pictures; the reader learns one was there and what it showed.
-    text = IMAGE.sub(picture_note, text)
+    text = plain_text(IMAGE.sub(picture_note, text))
     if not text.endswith("\n"):
         text += "\n"
     return ("\ufeff" + text.replace("\n", "\r\n")).encode("utf-8")

@@ -29,7 +29,7 @@ void checkFields(const char* text, std::size_t size, TextView& secondToLast, Tex
     std::size_t commas = static_cast<std::size_t>(std::count(text, end, ','));
     std::size_t count = 0;
     secondToLast = last = {text, 0};
-    CommaFields fields = splitCommaFields(text, size);
+    CommaFields fields(text, size);
     TextView field;
     while (fields.next(field)) {
         ++count;

@@ -12,7 +12,7 @@ using Fields = std::vector<std::string>;
 
 Fields fieldsOf(const std::string& text) {
     Fields fields;
-    CommaFields reader = splitCommaFields(text.data(), text.size());
+    CommaFields reader(text.data(), text.size());
     TextView field;
     while (reader.next(field))
         fields.emplace_back(field.data, field.size);

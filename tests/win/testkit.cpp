@@ -314,17 +314,10 @@ TalveroWindow::~TalveroWindow() {
     if (IsWindow(mainWindow))
         DestroyWindow(mainWindow);
     pumpFor(0);
-    mainWindow = nullptr;
-    stockWindow = nullptr;
-    savedFocus = nullptr;
-    controlMode.clear();
-    terminalWindow = nullptr;
-    activeChartTitle.clear();
-    activeChartWindow = nullptr;
-    activeChartView = nullptr;
-    periodChartTitle = "";
-    periodChartWindow = nullptr;
-    adjustCheckState = 0;
+    resetSharedState();
+    resetDispatchState();
+    resetStatusTimerState();
+    resetPeriodState();
     wizardWindow = nullptr;
     codeText.clear();
     recentCount = 0;
