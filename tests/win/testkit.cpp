@@ -325,9 +325,7 @@ TalveroWindow::~TalveroWindow() {
     periodChartTitle = "";
     periodChartWindow = nullptr;
     adjustCheckState = 0;
-    wizardWindow = nullptr;
-    codeText.clear();
-    recentCount = 0;
+    resetQueryState();
 }
 
 HWND TalveroWindow::window() const {
