@@ -105,7 +105,8 @@ bool refusedForRights() {
 
 // --- 1. the code into the list ------------------------------------------------------------------
 
-// The list keeps the code as typed, spaces and all, even when it is refused afterwards.
+// The list keeps the code as typed, spaces and all, even when it is refused afterwards; the
+// stock program gets it without the spaces around it.
 void takeCodeIntoList(HWND combo) {
     getWindowTextAnsi(combo, codeText);
     recentCount = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
@@ -305,6 +306,8 @@ bool setExactCode(DWORD end) {
     return !refusedForRights();
 }
 
+// Brings the stock program forward, types the code, waits for its wizard and for the keys to be
+// taken, sets the exact code and presses Enter; the first step that fails names the outcome.
 QueryOutcome handCodeToStockProgram() {
     queryStart = GetTickCount();
     if (!findStockProcess())
