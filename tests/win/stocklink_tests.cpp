@@ -708,6 +708,44 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
     }
 }
 
+// The front goes to the desktop after the keys, before Enter is due: once, and the wizard is
+// brought back for Enter; or for good, and no Enter follows.
+TEST_F(Query, TheFrontLostAfterTheKeysIsRegainedOrTheQueryEndsWithoutEnter) {
+    struct Case {
+        const char* options;
+        QueryOutcome outcome;
+    };
+    const Case cases[] = {{"--wizard-takes-front --front-away once", QueryOutcome::shown},
+                          {"--wizard-takes-front --front-away keep", QueryOutcome::notInFront}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        StockSim sim;
+        ASSERT_TRUE(startStockSim(sim, c.options, "away"));
+        DeleteFileA(recentFile);
+        talvero = std::make_unique<TalveroWindow>();
+        DWORD start = GetTickCount();
+        query("600000");
+        EXPECT_LT(GetTickCount() - start, 3500u + 1000u);
+        EXPECT_EQ(lastQueryOutcome(), c.outcome);
+        EXPECT_GT(sim.journal.count("front-away"), 0u) << "the front was never given away";
+        bool shown = c.outcome == QueryOutcome::shown;
+        std::vector<std::string> keys = pressed({54, 48, 48, 48, 48, 48});
+        if (shown)
+            keys = concat(keys, pressed({VK_RETURN}));
+        EXPECT_TRUE(waitUntil([&] { return keyEvents(sim.journal) == keys; }))
+            << ::testing::PrintToString(sim.journal.lines());
+        pumpFor(300);
+        EXPECT_EQ(keyEvents(sim.journal), keys);
+        EXPECT_EQ(sim.journal.count("show"), shown ? 1u : 0u);
+        EXPECT_EQ(fileExists(recentFile), shown);
+        if (!shown) {
+            EXPECT_EQ(balloonText(), gbk(outcomeTexts.at(c.outcome)));
+        }
+        talvero.reset();
+        sim.program.kill();
+    }
+}
+
 // fxwindows.dat keeps naming a window that has gone; the status tick and every press look again.
 TEST_F(Query, AStockProgramStartedLateClosedOrRestartedIsFoundByTheNextTickOrPress) {
     talvero = std::make_unique<TalveroWindow>();
