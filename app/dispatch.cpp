@@ -1,5 +1,6 @@
 #include "app/dispatch.h"
 
+#include "app/balloon.h"
 #include "app/main_window.h"
 #include "stocklink/discovery.h"
 #include "stocklink/handle_file.h"
@@ -63,7 +64,7 @@ void routeCommand(int controlId, int notificationCode) {
     case IDOK: // Enter
     case queryButtonId:
         if (accepted && query)
-            handleQuery();
+            tellQueryOutcome(handleQuery());
         break;
     case adjustCheckId:
         handleAdjustCheck(mainWindow, notificationCode);

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/balloon.h"
 #include "app/dispatch.h"
 #include "app/toolbar.h"
 #include "base/ui_text.h"
@@ -68,10 +69,12 @@ constexpr ControlLayout mainControls[] = {
 constexpr const char* firstRecentCode = "1A0001";
 
 // Every tick looks at both programs: the stock program's window, found again when it has gone,
-// and the terminal.
+// and its rights, once per process; and the terminal.
 void CALLBACK watchBothPrograms(HWND window, UINT message, UINT_PTR timerId, DWORD time) {
-    if (message == WM_TIMER)
+    if (message == WM_TIMER) {
         watchStockWindow();
+        tellStockProgramRights();
+    }
     handleStatusTimer(window, message, timerId, time);
 }
 

@@ -275,9 +275,9 @@ Timed talveroQuery(bool& found) {
     SetWindowTextW(GetDlgItem(mainWindow, codeComboId), L"600000");
     SetForegroundWindow(mainWindow);
     testkit::pumpFor(300);
-    wizardWindow = nullptr;
+    resetQueryState();
     Timed timed = timeCall([] { sendCommand(mainWindow, queryButtonId); });
-    found = wizardWindow != nullptr;
+    found = lastQueryOutcome() == QueryOutcome::shown;
     return timed;
 }
 

@@ -1,23 +1,28 @@
 #include "stocklink/query.h"
 
-#include "base/state.h"
 #include "base/other_window.h"
 #include "base/pause.h"
+#include "base/state.h"
 #include "base/ui_text.h"
 #include "stocklink/recent_codes_file.h"
-
-CodeText codeText;
-int recentCount = 0;
-HWND wizardWindow = nullptr;
-FixedText<255> wizardClass;
-FixedText<255> wizardTitle;
-short keyIndex = 0;
+#include "stocklink/rights.h"
 
 namespace {
 
-// From this many entries on, each query drops the tenth entry and puts the code at the top.
-constexpr int fullListSize = 10;
-constexpr int droppedEntry = 9;
+// The query's working state; nothing outside this file reads it.
+CodeText codeText;
+int recentCount = 0;
+HWND wizardWindow = nullptr; // the wizard, then its edit
+FixedText<255> wizardClass;
+FixedText<255> wizardTitle;
+short keyIndex = 0;
+DWORD queryStart = 0;
+DWORD stockProcess = 0;
+QueryOutcome lastOutcome = QueryOutcome::shown;
+
+// From this many entries on (recentFileEntries), each query drops the tenth entry and puts the
+// code at the top.
+constexpr int droppedEntry = recentFileEntries - 1;
 constexpr unsigned queryPause = 100;
 
 constexpr const char* wizardDialogClass = "#32770";
@@ -36,29 +41,21 @@ void pressKey(BYTE key) {
     keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
 }
 
-void recordInList(HWND combo) {
-    recentCount = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    if (recentCount > droppedEntry) {
-        // The list no longer grows; the newest code stands at the very top, outside the sort order.
-        SendMessageW(combo, CB_DELETESTRING, droppedEntry, 0);
-        insertComboItemAnsi(combo, 0, codeText.c_str());
-    } else {
-        addComboItemAnsi(combo, codeText.c_str());
-    }
-}
-
 // A responsive stock program meets every step within the fixed pauses and is never polled. A
 // busy one is waited for, each wait with a bound of its own, and no wait runs past queryBound,
 // so that with the pauses after it a query holds the tool for at most 3.5 s.
-constexpr DWORD activationBound = 1000; // from the activation to the stock program in front
-constexpr DWORD wizardBound = 2000;     // from the last key to the wizard
+constexpr DWORD activationBound = 1000; // from an activation to the stock program in front
+constexpr DWORD wizardBound = 2000;     // from the last key to the wizard; for the keys and code
 constexpr DWORD queryBound = 3100;      // from the activation to the end of the last wait
 constexpr unsigned pollInterval = 10;
 // A sent message gets at least this long, so a responsive wizard is reached after a long wait.
 constexpr DWORD shortestSend = 50;
-
-DWORD queryStart = 0;
-DWORD stockProcess = 0;
+// The stock program has come back to the front once it has kept it this long: a program that
+// gives the front away again at once gets no key meanwhile.
+constexpr DWORD frontHeld = 50;
+// The wizard's edit has taken every key it will take once it has not changed for this long, or
+// for twice the longest gap seen between its changes, whichever is longer.
+constexpr DWORD settleFloor = 250;
 
 // The tick count at which a wait begun now ends: bound ms from now, or the query's end.
 DWORD waitEnd(DWORD bound) {
@@ -89,6 +86,40 @@ bool pollUntil(DWORD end, Condition ready) {
     return true;
 }
 
+// A message to the stock program, sent so that it is answered by the end. A send that the
+// system refused marks the stock program as one of higher rights.
+bool sendToStockProgram(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD end,
+                        DWORD_PTR& result) {
+    if (stockSend(window, message, wParam, lParam, SMTO_ABORTIFHUNG, sendTimeout(end), &result))
+        return true;
+    if (GetLastError() == ERROR_ACCESS_DENIED)
+        markHigherRights(stockProcess);
+    return false;
+}
+
+bool refusedForRights() {
+    return hasHigherRights(stockProcess);
+}
+
+// --- 1. the code into the list ------------------------------------------------------------------
+
+// The list keeps the code as typed, spaces and all, even when it is refused afterwards; the
+// stock program gets it without the spaces around it.
+void takeCodeIntoList(HWND combo) {
+    getWindowTextAnsi(combo, codeText);
+    recentCount = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    if (recentCount > droppedEntry) {
+        // The list no longer grows; the newest code stands at the very top, outside the sort order.
+        SendMessageW(combo, CB_DELETESTRING, droppedEntry, 0);
+        insertComboItemAnsi(combo, 0, codeText.c_str());
+    } else {
+        addComboItemAnsi(combo, codeText.c_str());
+    }
+    trimSpaces(codeText);
+}
+
+// --- 2. the stock program to the front ----------------------------------------------------------
+
 // Keys go only to the stock program: its main window or its wizard must be in front.
 bool stockProgramInFront() {
     DWORD process = 0;
@@ -96,12 +127,14 @@ bool stockProgramInFront() {
     return process != 0 && process == stockProcess;
 }
 
+bool findStockProcess() {
+    stockProcess = 0;
+    return stockWindow && GetWindowThreadProcessId(stockWindow, &stockProcess);
+}
+
 // A busy or hung stock program may come to the front late or never; typing meanwhile would
 // hand the code to whichever program is in front.
 bool bringStockProgramForward() {
-    stockProcess = 0;
-    if (!stockWindow || !GetWindowThreadProcessId(stockWindow, &stockProcess))
-        return false;
     SetForegroundWindow(stockWindow);
     bringToTop(stockWindow);
     showWindow(stockWindow, SW_SHOWNOACTIVATE);
@@ -109,17 +142,33 @@ bool bringStockProgramForward() {
     return pollUntil(queryStart + activationBound, stockProgramInFront);
 }
 
-// The stock program opens its keyboard wizard on the first key and collects the rest there.
-bool typeCode() {
-    for (keyIndex = 1; static_cast<std::size_t>(keyIndex) <= codeText.size(); ++keyIndex) {
-        char key = codeText.c_str()[keyIndex - 1];
-        CharUpperBuffA(&key, 1);
-        if (!stockProgramInFront())
+// The front went elsewhere (the desktop, an alert) after the stock program had it: its own
+// window is brought forward again, whenever it is not in front, until it has kept the front for
+// a moment or the query's time is up. False also when the window has gone.
+bool regainFront(HWND target) {
+    DWORD end = waitEnd(activationBound);
+    bool holding = false;
+    DWORD since = 0;
+    for (;;) {
+        if (stockProgramInFront()) {
+            if (!holding)
+                since = GetTickCount();
+            holding = true;
+            if (GetTickCount() - since >= frontHeld)
+                return true;
+        } else {
+            holding = false;
+            if (!IsWindow(target))
+                return false;
+            SetForegroundWindow(target);
+        }
+        if (millisecondsUntil(end) == 0)
             return false;
-        pressKey(static_cast<BYTE>(key));
+        pause(pollInterval);
     }
-    return true;
 }
+
+// --- 3. the keys --------------------------------------------------------------------------------
 
 HWND findWizardDialog() {
     wizardClass.assign(wizardDialogClass);
@@ -132,16 +181,41 @@ HWND findWizardEdit(HWND wizard) {
     return FindWindowExA(wizard, nullptr, wizardClass.c_str(), nullptr);
 }
 
+// The window that should have the front while keys are typed: the stock program's wizard once
+// it is open, otherwise its main window.
+HWND stockWindowForKeys() {
+    HWND wizard = findWizardDialog();
+    DWORD process = 0;
+    if (wizard && GetWindowThreadProcessId(wizard, &process) && process == stockProcess)
+        return wizard;
+    return stockWindow;
+}
+
+// The stock program opens its keyboard wizard on the first key and collects the rest there.
+bool typeCode() {
+    for (keyIndex = 1; static_cast<std::size_t>(keyIndex) <= codeText.size(); ++keyIndex) {
+        char key = codeText.c_str()[keyIndex - 1];
+        CharUpperBuffA(&key, 1);
+        if (!stockProgramInFront() && !regainFront(stockWindowForKeys()))
+            return false;
+        pressKey(static_cast<BYTE>(key));
+    }
+    return true;
+}
+
 // The wizard's edit holds at most this many bytes that count.
 constexpr std::size_t wizardTextCapacity = 256;
+using WizardText = FixedText<wizardTextCapacity>;
 
-// The bytes the wizard's edit holds (at most wizardTextCapacity - 1); false when the stock program
-// did not answer in time. The text itself is read because under Wine a sent WM_GETTEXTLENGTH
-// waited for a hung program well past its timeout.
-bool wizardTextLength(HWND edit, DWORD end, DWORD_PTR& length) {
-    char text[wizardTextCapacity];
-    return SendMessageTimeoutA(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                               SMTO_ABORTIFHUNG, sendTimeout(end), &length) != 0;
+// What the wizard's edit holds; false when the stock program did not answer in time. The text
+// itself is read because under Wine a sent WM_GETTEXTLENGTH waited for a hung program well past
+// its timeout.
+bool readWizardText(HWND edit, DWORD end, WizardText& text) {
+    DWORD_PTR length = 0;
+    bool answered = sendToStockProgram(edit, WM_GETTEXT, wizardTextCapacity,
+                                       reinterpret_cast<LPARAM>(text.buffer()), end, length);
+    text.setSize(answered ? length : 0);
+    return answered;
 }
 
 // Each letter or digit key puts one character into the wizard's edit. The key of any other byte
@@ -157,96 +231,162 @@ std::size_t charactersTyped() {
     return codeText.size();
 }
 
+// The length the wizard's edit reaches once it took every key; 0 when there is no count. Keys
+// typed into a wizard left open by an earlier query add to what it holds.
+std::size_t expectedLength() {
+    WizardText held;
+    HWND openWizard = findWizardDialog();
+    if (openWizard)
+        readWizardText(findWizardEdit(openWizard), waitEnd(0), held);
+    std::size_t typed = charactersTyped();
+    std::size_t expected = typed > 0 ? held.size() + typed : 0;
+    return expected < wizardTextCapacity - 1 ? expected : wizardTextCapacity - 1;
+}
+
+// --- 4. the wizard and its keys -----------------------------------------------------------------
+
+// Without a key nothing opens the wizard, so only a typed code is worth waiting for.
+bool waitForWizard(DWORD end) {
+    wizardWindow = findWizardDialog();
+    if (!wizardWindow && !codeText.empty())
+        pollUntil(end, [] { return (wizardWindow = findWizardDialog()) != nullptr; });
+    return wizardWindow != nullptr;
+}
+
 // A sent WM_SETTEXT overtakes keys still waiting in a busy stock program's queue, which would then
-// land after the exact code: so the code is handed over only once the edit holds every typed key.
-// False when that was not seen by the end, also when the stock program stopped answering (keys
-// may still wait behind whatever holds it). A wizard without an edit, or a code without a count,
-// has nothing to wait for.
+// land after the exact code: so the code is handed over only once the edit took every key. That
+// is seen when it holds a character for each key, or, for a wizard that keeps fewer (one that
+// drops the key that opened it, or shows a text of its own), when it has stopped changing for
+// longer than the pace at which the keys arrived. An answer that was long in coming counts as a
+// change: the stock program was busy, likely with a key. False when keys were still arriving at
+// the end, and when the stock program stopped answering (keys may wait behind whatever holds
+// it). A wizard without an edit, or a code without a count, has nothing to wait for.
 bool waitForKeysTaken(std::size_t expected, DWORD end) {
     if (!wizardWindow || expected == 0)
         return true;
+    WizardText seen;
+    bool first = true;
+    DWORD lastChange = 0;
+    DWORD longestGap = 0;
     for (;;) {
-        DWORD_PTR length = 0;
-        bool answered = wizardTextLength(wizardWindow, end, length);
-        if (answered && length >= expected)
+        DWORD asked = GetTickCount();
+        WizardText text;
+        if (!readWizardText(wizardWindow, end, text))
+            return false;
+        DWORD now = GetTickCount();
+        if (text.size() >= expected)
+            return true;
+        if (first || !text.equals(seen.c_str()) || now - asked >= settleFloor) {
+            if (!first && now - lastChange > longestGap)
+                longestGap = now - lastChange;
+            lastChange = now;
+            seen.assign(text.c_str(), text.size());
+            first = false;
+        }
+        DWORD settle = 2 * longestGap > settleFloor ? 2 * longestGap : settleFloor;
+        if (now - lastChange >= settle)
             return true;
         if (millisecondsUntil(end) == 0)
             return false;
-        if (answered)
-            pause(pollInterval);
+        pause(pollInterval);
     }
 }
 
-// Nothing reached the stock program's wizard: the user hears it rather than finding out later.
-void reportNotShown() {
-    MessageBeep(MB_ICONWARNING);
+// --- 5. the exact code and Enter ----------------------------------------------------------------
+
+// The typed keys may have been taken in another case; the exact code replaces them. Only a send
+// refused for the stock program's rights stops the query: a wizard without an edit, or one that
+// did not answer, still gets Enter.
+bool setExactCode(DWORD end) {
+    DWORD_PTR ignored = 0;
+    sendToStockProgram(wizardWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(codeText.c_str()), end,
+                       ignored);
+    return !refusedForRights();
 }
 
-} // namespace
-
-void handleQuery() {
-    HWND combo = GetDlgItem(mainWindow, codeComboId);
-    getWindowTextAnsi(combo, codeText);
-    // The list keeps the code as typed, spaces and all, even when it is refused below.
-    recordInList(combo);
-    trimSpaces(codeText);
-    if (codeText.size() > longestCode) {
-        MessageBoxA(nullptr, tooLongMessage, programTitle, tooLongStyle);
-        return;
-    }
-
+// Brings the stock program forward, types the code, waits for its wizard and for the keys to be
+// taken, sets the exact code and presses Enter; the first step that fails names the outcome.
+QueryOutcome handCodeToStockProgram() {
     queryStart = GetTickCount();
-    if (!bringStockProgramForward()) {
-        reportNotShown();
-        return;
-    }
-    // Keys typed into a wizard left open by an earlier query add to what it holds.
-    DWORD_PTR heldBefore = 0;
-    HWND openWizard = findWizardDialog();
-    if (openWizard && !wizardTextLength(findWizardEdit(openWizard), waitEnd(0), heldBefore))
-        heldBefore = 0;
-    std::size_t typedLength = charactersTyped();
-    std::size_t expectedLength = typedLength > 0 ? heldBefore + typedLength : 0;
-    if (expectedLength > wizardTextCapacity - 1)
-        expectedLength = wizardTextCapacity - 1;
+    if (!findStockProcess())
+        return QueryOutcome::noStockProgram;
+    if (refusedForRights())
+        return QueryOutcome::higherRights;
+    if (!bringStockProgramForward())
+        return QueryOutcome::notInFront;
+    std::size_t expected = expectedLength();
+    if (refusedForRights())
+        return QueryOutcome::higherRights;
     bool typed = typeCode();
     DWORD wizardEnd = waitEnd(wizardBound);
-    if (!typed) {
-        reportNotShown();
-        return;
-    }
+    if (!typed)
+        return QueryOutcome::notInFront;
     pause(queryPause);
 
-    wizardWindow = findWizardDialog();
-    // Without a key nothing opens the wizard, so only a typed code is worth waiting for.
-    if (!wizardWindow && !codeText.empty())
-        pollUntil(wizardEnd, [] { return (wizardWindow = findWizardDialog()) != nullptr; });
-    if (!wizardWindow) {
-        reportNotShown();
-        return;
-    }
+    if (!waitForWizard(wizardEnd))
+        return QueryOutcome::noWizard;
     HWND wizardDialog = wizardWindow;
     wizardWindow = findWizardEdit(wizardDialog);
     pause(queryPause);
     // A wizard caught while it was being created may not have had its edit yet.
     if (!wizardWindow)
         wizardWindow = findWizardEdit(wizardDialog);
-    DWORD handOverEnd = waitEnd(wizardSendTimeout);
-    if (!waitForKeysTaken(expectedLength, handOverEnd)) {
-        reportNotShown();
-        return;
-    }
-    // The typed keys may have been taken in another case; the exact code replaces them.
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(wizardWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(codeText.c_str()),
-                        SMTO_ABORTIFHUNG, sendTimeout(handOverEnd), &ignored);
-    if (!stockProgramInFront()) {
-        reportNotShown();
-        return;
-    }
+    DWORD handOverEnd = waitEnd(wizardBound);
+    if (!waitForKeysTaken(expected, handOverEnd))
+        return refusedForRights() ? QueryOutcome::higherRights : QueryOutcome::stillTakingKeys;
+    if (!setExactCode(handOverEnd))
+        return QueryOutcome::higherRights;
+    if (!stockProgramInFront() && !regainFront(wizardDialog))
+        return QueryOutcome::notInFront;
     pressKey(VK_RETURN);
+    return QueryOutcome::shown;
+}
 
-    recentCount = recentCount > droppedEntry ? fullListSize : recentCount;
+// The one exit of a query that showed nothing: the user hears it at once, and the shell shows
+// why. A refusal for rights is the notice of that process's rights, given once.
+QueryOutcome notShown(QueryOutcome outcome) {
+    if (outcome == QueryOutcome::higherRights)
+        takeRightsNotice(stockProcess);
+    MessageBeep(MB_ICONWARNING);
+    return outcome;
+}
+
+// The list as it is now, its first entries into DAIMA.DAT.
+void saveList(HWND combo) {
+    recentCount = recentCount > droppedEntry ? recentFileEntries : recentCount;
     saveRecentCodes(combo, static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0)));
     pause(queryPause);
+}
+
+} // namespace
+
+QueryOutcome handleQuery() {
+    HWND combo = GetDlgItem(mainWindow, codeComboId);
+    takeCodeIntoList(combo);
+    if (codeText.size() > longestCode) {
+        MessageBoxA(nullptr, tooLongMessage, programTitle, tooLongStyle);
+        return lastOutcome = QueryOutcome::refused;
+    }
+    QueryOutcome outcome = handCodeToStockProgram();
+    if (outcome != QueryOutcome::shown)
+        return lastOutcome = notShown(outcome);
+    saveList(combo);
+    return lastOutcome = QueryOutcome::shown;
+}
+
+QueryOutcome lastQueryOutcome() {
+    return lastOutcome;
+}
+
+void resetQueryState() {
+    codeText.clear();
+    recentCount = 0;
+    wizardWindow = nullptr;
+    wizardClass.clear();
+    wizardTitle.clear();
+    keyIndex = 0;
+    queryStart = 0;
+    stockProcess = 0;
+    lastOutcome = QueryOutcome::shown;
+    resetRights();
 }

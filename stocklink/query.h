@@ -7,19 +7,25 @@
 
 #include <windows.h>
 
-// The query's working state.
-extern CodeText codeText;
-extern int recentCount;
-extern HWND wizardWindow;
-extern FixedText<255> wizardClass;
-extern FixedText<255> wizardTitle;
-extern short keyIndex;
-
 // The longest code the stock program takes, in bytes of the ANSI code page.
 constexpr std::size_t longestCode = 6;
 
-// Bounds the wait for the keyboard wizard to take every typed key and then the code, so a busy or
-// hung stock program cannot freeze the tool.
-constexpr UINT wizardSendTimeout = 2000;
+// How a query ended. Every outcome but shown and refused means that the stock program got neither
+// the code nor Enter, for the reason named.
+enum class QueryOutcome {
+    shown,           // the code was set into the wizard and Enter pressed; the list was saved
+    refused,         // the code was too long; the message box said so
+    noStockProgram,  // no stock-program window to go to
+    notInFront,      // the stock program did not come (or come back) to the front
+    noWizard,        // the keys opened no keyboard wizard
+    stillTakingKeys, // the wizard was still taking keys at the bound, or stopped answering
+    higherRights,    // the stock program runs with higher rights than the tool
+};
 
-void handleQuery();
+QueryOutcome handleQuery();
+
+// The outcome of the last query, for the tests and benchmarks that drive it through the window.
+QueryOutcome lastQueryOutcome();
+
+// Forgets the query's working state and what is known of the stock programs' rights (for tests).
+void resetQueryState();

@@ -12,6 +12,8 @@
 //   winprobe close TITLE        a point on the window's caption close button
 //   winprobe msgbox TITLE       a message box titled TITLE...: its text and its OK button
 //   winprobe foreground         the title of the active (foreground) window
+//   winprobe balloon TITLE      the notice balloon of Talvero's process: its text, and whether its
+//                               stem points at the code box (exit code 1 while none is shown)
 //   winprobe rect TITLE         the window's rectangle: "left top right bottom"
 //   winprobe control TITLE ID [BUTTON]
 //                               the middle of the window's control ID, or of its toolbar button
@@ -27,6 +29,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <io.h>
@@ -471,6 +474,44 @@ int printMessageBox(HWND box) {
     return 0;
 }
 
+// A shown balloon is a visible tooltip window of the process with a text of its own (the
+// toolbar's tooltip window has none).
+struct BalloonSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK matchBalloon(HWND window, LPARAM context) {
+    auto& search = *reinterpret_cast<BalloonSearch*>(context);
+    DWORD process = 0;
+    wchar_t name[64] = L"";
+    GetWindowThreadProcessId(window, &process);
+    GetClassNameW(window, name, 64);
+    if (process != search.process || _wcsicmp(name, L"tooltips_class32") != 0 ||
+        !IsWindowVisible(window) || windowText(window).empty())
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+int printBalloon(HWND talvero) {
+    BalloonSearch search{0, nullptr};
+    GetWindowThreadProcessId(talvero, &search.process);
+    EnumWindows(matchBalloon, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        return 1;
+    printField("text", escaped(windowText(search.found)));
+    // The stem's tip lies on the code box's bottom edge, so the balloon touches or overlaps it
+    // horizontally and starts near that edge.
+    RECT balloon, box;
+    GetWindowRect(search.found, &balloon);
+    GetWindowRect(GetDlgItem(talvero, codeComboId), &box);
+    bool atCodeBox = balloon.left < box.right && balloon.right > box.left &&
+                     std::labs(balloon.top - box.bottom) < 40;
+    printField("atcodebox", atCodeBox ? "1" : "0");
+    return 0;
+}
+
 } // namespace
 
 int main() {
@@ -492,6 +533,10 @@ int main() {
     if (command == L"state") {
         HWND window = findTopLevel(title, [](HWND w) { return hasControl(w, codeComboId); });
         return window ? printState(window) : 1;
+    }
+    if (command == L"balloon") {
+        HWND window = findTopLevel(title, [](HWND w) { return hasControl(w, codeComboId); });
+        return window ? printBalloon(window) : 1;
     }
     if (command == L"msgbox") {
         HWND box = findTopLevel(title, [](HWND w) {

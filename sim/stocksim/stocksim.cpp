@@ -25,6 +25,12 @@ constexpr wchar_t mainClassName[] = L"TalveroStockSim";
 constexpr wchar_t wizardTitle[] = L"键盘精灵";
 constexpr UINT hangMessage = WM_APP + 1; // wParam: milliseconds to stop answering
 constexpr UINT closeMessage = WM_APP + 2;
+constexpr UINT giveFrontAwayMessage = WM_APP + 3; // posted to itself while keeping the front away
+constexpr UINT_PTR frontAwayTimerId = 1;
+constexpr UINT_PTR keepAwayTimerId = 2;
+constexpr UINT frontAwayDelay = 80;      // ms after the last key taken into the wizard
+constexpr UINT keepAwayInterval = 10;    // ms between looks at the front while keeping it away
+constexpr DWORD keepAwayDuration = 5000; // longer than any query waits
 constexpr int wizardEditId = 1001;
 constexpr int wizardListId = 1002;
 constexpr int defaultX = 12; // below Talvero's window, left of a terminal on the right
@@ -81,6 +87,9 @@ constexpr StockInfo stockTable[] = {
     {L"601888", L"远行旅游", L"YXLY"},
 };
 
+// What becomes of the front after the keys: left alone, given to the desktop once, or kept there.
+enum class FrontAway { never, once, keep };
+
 struct Options {
     std::wstring title = titleTable[0].title;
     std::wstring journalPath;
@@ -90,6 +99,9 @@ struct Options {
     int startDelay = 0;  // ms before the main window is created
     int wizardDelay = 0; // ms busy on the key that opens the wizard, before it is created
     int keyDelay = 0;    // ms busy after each key-down
+    bool wizardTakesFront = false;
+    bool wizardDropsFirstKey = false;
+    FrontAway frontAway = FrontAway::never;
 };
 
 enum class ShowState { restored, minimized, maximized };
@@ -107,6 +119,11 @@ LARGE_INTEGER clockFrequency;
 std::wstring shownCode;
 int wizardDelay;
 int keyDelay;
+bool wizardTakesFront;
+bool wizardDropsFirstKey;
+FrontAway frontAway = FrontAway::never;
+bool frontAwayDone;  // given away since the wizard opened
+DWORD keepAwayUntil; // tick count; 0 when the front is not being kept away
 const CommandInfo* currentPeriod = &commandTable[dailyPeriod];
 bool adjustArmed; // the toggle of the pair has arrived, the apply has not yet
 bool adjusted;
@@ -257,6 +274,18 @@ bool parseCommandLine(Options& options) {
             ok = ok && parseMilliseconds(takeValue(i), options.wizardDelay);
         } else if (option == L"--key-delay") {
             ok = ok && parseMilliseconds(takeValue(i), options.keyDelay);
+        } else if (option == L"--wizard-takes-front") {
+            options.wizardTakesFront = true;
+        } else if (option == L"--wizard-drops-first-key") {
+            options.wizardDropsFirstKey = true;
+        } else if (option == L"--front-away") {
+            const std::wstring mode = takeValue(i);
+            if (mode == L"once")
+                options.frontAway = FrontAway::once;
+            else if (mode == L"keep")
+                options.frontAway = FrontAway::keep;
+            else
+                ok = false;
         } else if (option == L"--pos") {
             const wchar_t* x = takeValue(i);
             const wchar_t* y = takeValue(i);
@@ -718,8 +747,16 @@ void openWizard() {
                                mainWindow, wizardDialogProc, 0);
     if (!wizardWindow)
         return;
-    ShowWindow(wizardWindow, SW_SHOW);
+    if (wizardTakesFront) {
+        // As a real dialog takes the front: on top of its owner, shown, active, with the focus.
+        SetWindowPos(wizardWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        ShowWindow(wizardWindow, SW_SHOW);
+        SetForegroundWindow(wizardWindow);
+    } else {
+        ShowWindow(wizardWindow, SW_SHOW);
+    }
     SetFocus(wizardEdit);
+    frontAwayDone = false;
     journal(L"wizard open");
     remember(L"键盘精灵 打开");
 }
@@ -739,7 +776,7 @@ void onMainKeyDown(WPARAM key) {
 // The key that opened the wizard was translated while the main window had the focus, so its
 // character comes here; later keys go straight to the wizard's edit field.
 void onMainChar(WPARAM character) {
-    if (!wizardEdit || character < 0x20)
+    if (!wizardEdit || character < 0x20 || wizardDropsFirstKey)
         return;
     const wchar_t text[2] = {static_cast<wchar_t>(character), 0};
     SendMessageW(wizardEdit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
@@ -805,6 +842,49 @@ void onSize(HWND window, WPARAM kind) {
     journal(std::wstring(L"showstate ") + showStateName(state));
 }
 
+bool ownsForeground() {
+    DWORD process = 0;
+    GetWindowThreadProcessId(GetForegroundWindow(), &process);
+    return process == GetCurrentProcessId();
+}
+
+// The front goes to the desktop, as it can under Wine after an owned dialog opened, or to an
+// alert on Windows.
+void giveFrontAway() {
+    if (!ownsForeground())
+        return;
+    SetForegroundWindow(GetDesktopWindow());
+    journal(L"front-away");
+}
+
+void onFrontAwayTimer(HWND window, UINT_PTR timerId) {
+    if (timerId == frontAwayTimerId) {
+        KillTimer(window, frontAwayTimerId);
+        if (!wizardWindow)
+            return;
+        frontAwayDone = true;
+        giveFrontAway();
+        if (frontAway == FrontAway::keep) {
+            keepAwayUntil = GetTickCount() + keepAwayDuration;
+            SetTimer(window, keepAwayTimerId, keepAwayInterval, nullptr);
+        }
+    } else if (timerId == keepAwayTimerId) {
+        if (static_cast<LONG>(GetTickCount() - keepAwayUntil) >= 0) {
+            KillTimer(window, keepAwayTimerId);
+            keepAwayUntil = 0;
+        } else {
+            giveFrontAway();
+        }
+    }
+}
+
+// Each key taken while the wizard is open puts the front's departure off, so it leaves after
+// the last key.
+void scheduleFrontAway() {
+    if (frontAway != FrontAway::never && wizardWindow && !frontAwayDone)
+        SetTimer(mainWindow, frontAwayTimerId, frontAwayDelay, nullptr);
+}
+
 // Fault injection: a plain sleep, so that messages sent from other processes wait too.
 void hang(WPARAM milliseconds) {
     journal(L"hang " + std::to_wstring(milliseconds));
@@ -829,6 +909,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_ACTIVATEAPP:
         journal(wParam ? L"activate" : L"deactivate");
+        // Taken back at once while the front is kept away, before a key can follow.
+        if (wParam && keepAwayUntil != 0)
+            PostMessageW(window, giveFrontAwayMessage, 0, 0);
+        return 0;
+    case WM_TIMER:
+        onFrontAwayTimer(window, wParam);
+        return 0;
+    case giveFrontAwayMessage:
+        giveFrontAway();
         return 0;
     case WM_PAINT:
         paintMainWindow(window);
@@ -909,8 +998,10 @@ int runMessageLoop() {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        if (isKeyDown(msg))
+        if (isKeyDown(msg)) {
             busy(keyDelay);
+            scheduleFrontAway();
+        }
     }
     return static_cast<int>(msg.wParam);
 }
@@ -930,6 +1021,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Sleep(static_cast<DWORD>(options.startDelay));
     wizardDelay = options.wizardDelay;
     keyDelay = options.keyDelay;
+    wizardTakesFront = options.wizardTakesFront;
+    wizardDropsFirstKey = options.wizardDropsFirstKey;
+    frontAway = options.frontAway;
     createFonts();
     mainWindow = createMainWindow(instance, options);
     if (!mainWindow)

@@ -230,6 +230,14 @@ class Desktop:
         x, y = fields["ok"].split()
         return unescape(fields["text"]), (int(x), int(y))
 
+    def balloon(self):
+        """(text, pointing at the code box) of Talvero's notice balloon while shown, or None."""
+        code, out = self.tool("winprobe.exe", "balloon", TALVERO)
+        if code != 0:
+            return None
+        fields = dict(line.partition("=")[::2] for line in out.split("\n") if "=" in line)
+        return unescape(fields["text"]), fields["atcodebox"] == "1"
+
     def window_exists(self, title):
         return self.tool("winprobe.exe", "rect", title)[0] == 0
 

@@ -57,6 +57,8 @@ BESIDE_TALVERO = ("--pos", "360", "370", "--size", "656", "390")
 TOO_LONG_MESSAGE = "对不起，您输入的代码超过6位，请重新输入!"
 STOCK_LIT, STOCK_DARK = "112", "113"  # the 飞狐 icon while the stock program is there, and not
 BYSTANDER_TITLE = "飞狐交易师"  # near the stock program's title, yet naming neither
+NO_STOCK_PROGRAM_NOTICE = "没有找到行情软件，请先启动飞狐交易师或股道。"
+NOT_IN_FRONT_NOTICE = "行情软件没有来到前台，代码没有输入。"
 DAILY_CHART = "国内A股,Daily (offline)"
 
 
@@ -430,6 +432,49 @@ class StockProgramTests(Scenario):
         self.assertEqual(reached, [], "nothing of the query reached the bystander")
         self.assertIsNone(self.read("DAIMA.DAT"), "no query reached a stock program")
         self.assertIn(self.read("fxwindows.dat"), (None, b""), "the bystander is not recorded")
+
+    def assert_balloon(self, text):
+        """The balloon shows the sentence at the code box, then goes by itself."""
+        shown = wait_for(self.desktop.balloon, ACTION_BOUND, f"the balloon '{text}'")
+        self.assertEqual(shown, (text, True), "the sentence, pointing at the code box")
+        self.assertNotEqual(self.desktop.foreground(), text, "the balloon took no activation")
+        wait_for(lambda: self.desktop.balloon() is None, ACTION_BOUND, "the balloon to go")
+
+    def test_a_stock_program_whose_front_goes_to_the_desktop_once_gets_it_back(self):
+        # Its wizard takes the front as a dialog does, and the front goes to the desktop once,
+        # after the keys and before Enter is due: Talvero brings the wizard forward again.
+        _, stock_log, _ = self.start_stock_program("--wizard-takes-front", "--front-away", "once")
+        self.start_talvero()
+        mark = self.query("600000", stock_log)
+        events = stock_log.since(mark)
+        names = [name for name, _ in events]
+        self.assertIn("front-away", names, "the stock program gave the front away\n" +
+                      stock_log.tail())
+        self.assertLess(names.index("front-away"), names.index("show"))
+        self.assertEqual(self.key_downs(events), [54, 48, 48, 48, 48, 48, 13])
+        self.wait_list_and_file(["1A0001", "600000"])
+
+    def test_a_stock_program_that_keeps_the_front_away_gets_no_enter_and_a_balloon_says_why(self):
+        _, stock_log, _ = self.start_stock_program("--wizard-takes-front", "--front-away", "keep")
+        self.start_talvero()
+        self.enter_code("600000")
+        mark = stock_log.mark()
+        self.click_control(QUERY_BUTTON)
+        self.assert_balloon(NOT_IN_FRONT_NOTICE)
+        events = stock_log.since(mark)
+        self.assertIn("front-away", [name for name, _ in events])
+        self.assertEqual(self.key_downs(events), [54, 48, 48, 48, 48, 48], "no Enter\n" +
+                         stock_log.tail())
+        self.assertNotIn("show", [name for name, _ in events])
+        self.assertEqual(self.state()["items"], ["1A0001", "600000"])
+        self.assertIsNone(self.read("DAIMA.DAT"), "nothing saved")
+
+    def test_without_the_stock_program_a_balloon_asks_for_it(self):
+        self.start_talvero_alone()
+        self.enter_code("600000")
+        self.click_control(QUERY_BUTTON)
+        self.assert_balloon(NO_STOCK_PROGRAM_NOTICE)
+        self.assertIsNone(self.read("DAIMA.DAT"))
 
     def test_closing_talvero_restores_a_minimised_stock_program(self):
         _, stock_log, _ = self.start_stock_program("--minimized")

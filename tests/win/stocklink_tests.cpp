@@ -3,15 +3,19 @@
 // code into the stand-in stock program's keyboard wizard and keeps DAIMA.DAT.
 #include "testkit.h"
 
+#include "app/balloon.h"
 #include "app/dispatch.h"
 #include "app/main_window.h"
 #include "base/pause.h"
 #include "res/resource.h"
+#include "stocklink/query.h"
+#include "stocklink/rights.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -131,6 +135,33 @@ void recordPause(unsigned milliseconds) {
 struct PauseHookScope {
     explicit PauseHookScope(PauseHook hook) { pauseHook = hook; }
     ~PauseHookScope() { pauseHook = nullptr; }
+};
+
+BOOL CALLBACK findShownBalloon(HWND window, LPARAM found) {
+    wchar_t name[64] = L"";
+    GetClassNameW(window, name, 64);
+    if (_wcsicmp(name, L"tooltips_class32") != 0 || !IsWindowVisible(window) ||
+        GetWindowTextLengthW(window) == 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The text of the notice balloon while it is shown, else empty.
+std::string balloonText() {
+    HWND balloon = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findShownBalloon, reinterpret_cast<LPARAM>(&balloon));
+    return balloon ? windowTextAnsi(balloon) : std::string();
+}
+
+// The sentence of each way a query can show nothing.
+const std::map<QueryOutcome, std::string> outcomeTexts = {
+    {QueryOutcome::noStockProgram, "没有找到行情软件，请先启动飞狐交易师或股道。"},
+    {QueryOutcome::notInFront, "行情软件没有来到前台，代码没有输入。"},
+    {QueryOutcome::noWizard, "行情软件的键盘精灵没有打开，代码没有输入。"},
+    {QueryOutcome::stillTakingKeys, "行情软件还在处理按键，代码没有发送，请稍后再查询。"},
+    {QueryOutcome::higherRights, "行情软件以管理员身份运行，Talvero 无法控制它。请以管理员身份"
+                                 "运行 Talvero，或以普通方式启动行情软件。"},
 };
 
 } // namespace
@@ -478,6 +509,8 @@ TEST_F(Query, WithoutAStockProgramTypesNothingWaitsForNothingAndChangesOnlyTheLi
     pausesSeen.clear();
     query("600000", 0, recordPause);
     EXPECT_EQ(pausesSeen, std::vector<unsigned>());
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::noStockProgram);
+    EXPECT_EQ(balloonText(), gbk(outcomeTexts.at(QueryOutcome::noStockProgram)));
     EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000", "600036"}));
     EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
     EXPECT_FALSE(fileExists(recentTempFile));
@@ -498,42 +531,41 @@ TEST_F(Query, GoesToTheWindowThatTheHandleFileHoldsAtTheTimeOfTheClick) {
     EXPECT_EQ(stock.journal.count("show"), 1u);
 }
 
-TEST_F(Query, AWizardHungAfterTheKeysIsGivenUpAfterTwoSecondsWithoutTheCodeOrASave) {
+TEST_F(Query, AStockProgramThatStopsAnsweringAfterTheKeysGetsNeitherTheCodeNorEnter) {
     ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
-    // The stand-in stops answering after it took every key, just before the code would be set
-    // into its wizard, which the query's third pause precedes; the hook waits until the hang has
-    // begun. Whether the keys were taken can then not be seen, so nothing follows them.
+    // The stand-in stops answering for 8 s as soon as it has taken every key, whichever of the
+    // query's waits that falls in: whether the keys were taken can then not be seen, so nothing
+    // may follow them, and the query must end within its bound all the same.
     static StockSim* hangTarget;
-    static LARGE_INTEGER afterThirdPause;
-    static int pauses;
+    static bool hung;
     hangTarget = &stock;
-    pauses = 0;
-    auto hangBeforeSetText = [](unsigned milliseconds) {
-        if (++pauses == 3) {
-            PostMessageW(hangTarget->window, WM_APP + 1, 8000, 0);
-            DWORD start = GetTickCount();
-            while (hangTarget->journal.count("hang") == 0 && GetTickCount() - start < 5000)
-                Sleep(5);
-        }
-        Sleep(milliseconds);
-        if (pauses == 3)
-            QueryPerformanceCounter(&afterThirdPause);
+    hung = false;
+    auto hangOnceKeysTaken = [](unsigned milliseconds) {
+        DWORD start = GetTickCount();
+        do {
+            if (!hung && keyEvents(hangTarget->journal).size() == 12) {
+                hung = true;
+                PostMessageW(hangTarget->window, WM_APP + 1, 8000, 0);
+                hangTarget->journal.waitFor("hang", 5000);
+            }
+            Sleep(1);
+        } while (GetTickCount() - start < milliseconds);
     };
-    query("600000", 0, hangBeforeSetText);
-    LARGE_INTEGER end, frequency;
-    QueryPerformanceCounter(&end);
-    QueryPerformanceFrequency(&frequency);
-    ASSERT_EQ(pauses, 3) << "no last pause: the query ended without saving";
-    EXPECT_EQ(stock.journal.count("hang-end"), 0u) << "the query ended while the wizard hung";
-    long long waitedMs = (end.QuadPart - afterThirdPause.QuadPart) * 1000 / frequency.QuadPart;
-    // The hung wizard is waited for up to 2 s, and no longer.
-    EXPECT_GE(waitedMs, 1900) << "the stand-in answered: the test did not hang it in time";
-    EXPECT_LT(waitedMs, 3000);
+    DWORD start = GetTickCount();
+    query("600000", 0, hangOnceKeysTaken);
+    DWORD took = GetTickCount() - start;
+    ASSERT_TRUE(hung) << "the stand-in was not hung: "
+                      << ::testing::PrintToString(stock.journal.lines());
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::stillTakingKeys);
+    EXPECT_EQ(stock.journal.count("hang-end"), 0u) << "the query ended while the stand-in hung";
+    // At most 3.5 s; the margin covers Wine on a shared two-CPU machine.
+    EXPECT_LT(took, 3500u + 1000u);
     EXPECT_FALSE(fileExists(recentFile));
     ASSERT_FALSE(stock.journal.waitFor("hang-end", 10000).empty());
     pumpFor(300);
     EXPECT_EQ(stock.journal.count("settext"), 0u);
     EXPECT_EQ(stock.journal.count("show"), 0u);
+    EXPECT_EQ(keyEvents(stock.journal), pressed({54, 48, 48, 48, 48, 48}));
 }
 
 TEST_F(Query, WithThreeEntriesAddsTheCodeAtItsSortedPlaceAndSavesAllFour) {
@@ -628,14 +660,21 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
     struct Case {
         const char* name;
         const char* options;
-        bool shown;
+        QueryOutcome outcome;
     };
     const Case cases[] = {
-        {"a wizard opening 1.4 s after the first key", "--wizard-delay 1400", true},
-        {"100 ms for every key", "--key-delay 100", true},
-        {"both", "--wizard-delay 1000 --key-delay 100", true},
-        {"a wizard opening after 4 s", "--wizard-delay 4000", false},
-        {"500 ms for every key", "--key-delay 500", false},
+        {"a wizard opening 1.4 s after the first key", "--wizard-delay 1400", QueryOutcome::shown},
+        {"100 ms for every key", "--key-delay 100", QueryOutcome::shown},
+        {"both", "--wizard-delay 1000 --key-delay 100", QueryOutcome::shown},
+        {"a wizard that takes the front as a dialog does", "--wizard-takes-front",
+         QueryOutcome::shown},
+        // Its edit never holds a character for every key: it is seen to stop changing instead.
+        {"a wizard that drops the key that opened it", "--wizard-drops-first-key",
+         QueryOutcome::shown},
+        {"the same with 100 ms for every key", "--wizard-drops-first-key --key-delay 100",
+         QueryOutcome::shown},
+        {"a wizard opening after 4 s", "--wizard-delay 4000", QueryOutcome::noWizard},
+        {"500 ms for every key", "--key-delay 500", QueryOutcome::stillTakingKeys},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -649,11 +688,13 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
         query("600000");
         // At most 3.5 s; the margin covers Wine on a shared two-CPU machine.
         EXPECT_LT(GetTickCount() - start, 3500u + 1000u);
-        if (c.shown) {
+        EXPECT_EQ(lastQueryOutcome(), c.outcome);
+        if (c.outcome == QueryOutcome::shown) {
             EXPECT_TRUE(waitUntil([&] { return busy.journal.count("show") == 1; }));
             EXPECT_EQ(busy.journal.events("show"), std::vector<std::string>({"show 600000"}));
             EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000"}));
         } else {
+            EXPECT_EQ(balloonText(), gbk(outcomeTexts.at(c.outcome)));
             // The keys all arrive in the end; neither the code nor Enter follows them.
             EXPECT_TRUE(waitUntil([&] { return keyEvents(busy.journal).size() >= 12; }, 8000));
             pumpFor(300);
@@ -664,6 +705,44 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
         }
         talvero.reset();
         busy.program.kill();
+    }
+}
+
+// The front goes to the desktop after the keys, before Enter is due: once, and the wizard is
+// brought back for Enter; or for good, and no Enter follows.
+TEST_F(Query, TheFrontLostAfterTheKeysIsRegainedOrTheQueryEndsWithoutEnter) {
+    struct Case {
+        const char* options;
+        QueryOutcome outcome;
+    };
+    const Case cases[] = {{"--wizard-takes-front --front-away once", QueryOutcome::shown},
+                          {"--wizard-takes-front --front-away keep", QueryOutcome::notInFront}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        StockSim sim;
+        ASSERT_TRUE(startStockSim(sim, c.options, "away"));
+        DeleteFileA(recentFile);
+        talvero = std::make_unique<TalveroWindow>();
+        DWORD start = GetTickCount();
+        query("600000");
+        EXPECT_LT(GetTickCount() - start, 3500u + 1000u);
+        EXPECT_EQ(lastQueryOutcome(), c.outcome);
+        EXPECT_GT(sim.journal.count("front-away"), 0u) << "the front was never given away";
+        bool shown = c.outcome == QueryOutcome::shown;
+        std::vector<std::string> keys = pressed({54, 48, 48, 48, 48, 48});
+        if (shown)
+            keys = concat(keys, pressed({VK_RETURN}));
+        EXPECT_TRUE(waitUntil([&] { return keyEvents(sim.journal) == keys; }))
+            << ::testing::PrintToString(sim.journal.lines());
+        pumpFor(300);
+        EXPECT_EQ(keyEvents(sim.journal), keys);
+        EXPECT_EQ(sim.journal.count("show"), shown ? 1u : 0u);
+        EXPECT_EQ(fileExists(recentFile), shown);
+        if (!shown) {
+            EXPECT_EQ(balloonText(), gbk(outcomeTexts.at(c.outcome)));
+        }
+        talvero.reset();
+        sim.program.kill();
     }
 }
 
@@ -716,4 +795,88 @@ TEST_F(Query, EnterInTheCodeBoxQueriesOnceAndEnterElsewhereNotAtAll) {
     pumpFor(300);
     EXPECT_EQ(stock.journal.count("show"), 1u);
     EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600000"}));
+}
+
+// --- A stock program of higher rights -----------------------------------------------------------
+
+// Wine has no separation of rights: the rights probe and the send of the query's messages are
+// replaced here, the narrowest seams through which a stock program of higher rights shows itself.
+namespace {
+
+int probes = 0;
+
+Rights probeHigher(DWORD) {
+    ++probes;
+    return Rights::higher;
+}
+
+Rights probeUnknown(DWORD) {
+    ++probes;
+    return Rights::unknown;
+}
+
+// What the system does with a message to a program of higher rights.
+LRESULT WINAPI refuseSend(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+
+} // namespace
+
+TEST_F(Query, AStockProgramOfHigherRightsIsToldOncePerProcessAndGetsNoKey) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    const std::string notice = gbk(outcomeTexts.at(QueryOutcome::higherRights));
+    probes = 0;
+    rightsProbe = probeHigher;
+    stockWindow = stock.window; // as the tick reads it from the file
+    tellStockProgramRights();
+    EXPECT_EQ(balloonText(), notice);
+    // Hide the balloon: a second notice would show it again.
+    HWND balloon = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findShownBalloon, reinterpret_cast<LPARAM>(&balloon));
+    ASSERT_NE(balloon, nullptr);
+    ShowWindow(balloon, SW_HIDE);
+    for (int tick = 0; tick < 3; ++tick)
+        tellStockProgramRights();
+    EXPECT_EQ(balloonText(), "") << "told again";
+
+    query("600000");
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::higherRights);
+    EXPECT_EQ(balloonText(), notice) << "the failed query says why";
+    EXPECT_EQ(probes, 1) << "the process was probed more than once";
+    pumpFor(300);
+    EXPECT_EQ(keyEvents(stock.journal), std::vector<std::string>()) << "a key was typed";
+    EXPECT_FALSE(fileExists(recentFile));
+
+    // A restarted stock program is another process: probed and told again.
+    StockSim restarted;
+    ASSERT_TRUE(startStockSim(restarted, "", "restarted"));
+    writeFile(handleFile, handleBytes(restarted.window));
+    stockWindow = restarted.window; // as the next tick reads it from the file
+    ShowWindow(balloon, SW_HIDE);
+    tellStockProgramRights();
+    EXPECT_EQ(probes, 2);
+    EXPECT_EQ(balloonText(), notice);
+}
+
+TEST_F(Query, AMessageRefusedForRightsEndsTheQueryAndTheNextOneAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    // Where the system cannot tell the rights (Windows XP, or a token that cannot be read), the
+    // refused message is the sign.
+    probes = 0;
+    rightsProbe = probeUnknown;
+    stockSend = refuseSend;
+    query("600000");
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::higherRights);
+    EXPECT_EQ(balloonText(), gbk(outcomeTexts.at(QueryOutcome::higherRights)));
+    std::vector<std::string> keys = pressed({54, 48, 48, 48, 48, 48});
+    EXPECT_TRUE(waitUntil([&] { return keyEvents(stock.journal) == keys; }));
+
+    query("600036");
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::higherRights);
+    pumpFor(300);
+    EXPECT_EQ(keyEvents(stock.journal), keys) << "keys typed after the refusal";
+    EXPECT_EQ(stock.journal.count("settext"), 0u);
+    EXPECT_EQ(stock.journal.count("show"), 0u);
+    EXPECT_EQ(probes, 1);
 }

@@ -318,9 +318,7 @@ TalveroWindow::~TalveroWindow() {
     resetDispatchState();
     resetStatusTimerState();
     resetPeriodState();
-    wizardWindow = nullptr;
-    codeText.clear();
-    recentCount = 0;
+    resetQueryState();
 }
 
 HWND TalveroWindow::window() const {
