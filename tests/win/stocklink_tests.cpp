@@ -324,6 +324,14 @@ class Query : public ::testing::Test {
         ASSERT_EQ(readFile(handleFile), handleBytes(stock.window));
     }
 
+    // One case of a table: the stand-in with the case's options, no DAIMA.DAT left by the case
+    // before, and Talvero started after the stand-in.
+    void startCase(StockSim& sim, const std::string& options, const std::string& name) {
+        ASSERT_TRUE(startStockSim(sim, options, name));
+        DeleteFileA(recentFile);
+        talvero = std::make_unique<TalveroWindow>();
+    }
+
     HWND window() const { return talvero->window(); }
     HWND combo() const { return talvero->control(codeComboId); }
     std::vector<std::string> list() const { return comboItems(combo()); }
@@ -679,9 +687,7 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         StockSim busy;
-        ASSERT_TRUE(startStockSim(busy, c.options, "busy"));
-        DeleteFileA(recentFile);
-        talvero = std::make_unique<TalveroWindow>();
+        ASSERT_NO_FATAL_FAILURE(startCase(busy, c.options, "busy"));
         ASSERT_EQ(readFile(handleFile), handleBytes(busy.window));
 
         DWORD start = GetTickCount();
@@ -720,9 +726,7 @@ TEST_F(Query, TheFrontLostAfterTheKeysIsRegainedOrTheQueryEndsWithoutEnter) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
         StockSim sim;
-        ASSERT_TRUE(startStockSim(sim, c.options, "away"));
-        DeleteFileA(recentFile);
-        talvero = std::make_unique<TalveroWindow>();
+        ASSERT_NO_FATAL_FAILURE(startCase(sim, c.options, "away"));
         DWORD start = GetTickCount();
         query("600000");
         EXPECT_LT(GetTickCount() - start, 3500u + 1000u);
