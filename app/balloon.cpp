@@ -42,6 +42,18 @@ constexpr int noticeTextCapacity = 256;
 HWND balloon = nullptr;
 wchar_t noticeText[noticeTextCapacity];
 
+// The balloon's one tool, tracked at a position of its own; the record has the size that every
+// version of the common controls takes.
+TTTOOLINFOW noticeTool() {
+    TTTOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    tool.hwnd = mainWindow;
+    tool.uId = noticeToolId;
+    tool.lpszText = noticeText;
+    return tool;
+}
+
 // The balloon lives with the main window, which owns it and destroys it.
 HWND balloonWindow() {
     if (balloon && IsWindow(balloon) && GetWindow(balloon, GW_OWNER) == mainWindow)
@@ -52,13 +64,7 @@ HWND balloonWindow() {
                               GetModuleHandleW(nullptr), nullptr);
     if (!balloon)
         return nullptr;
-    // The size of the tool record that every version of the common controls takes.
-    TTTOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
-    tool.hwnd = mainWindow;
-    tool.uId = noticeToolId;
-    tool.lpszText = noticeText;
+    TTTOOLINFOW tool = noticeTool();
     SendMessageW(balloon, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     SendMessageW(balloon, TTM_SETMAXTIPWIDTH, 0, noticeWidth);
     return balloon;
@@ -68,10 +74,7 @@ void CALLBACK hideNotice(HWND window, UINT, UINT_PTR timerId, DWORD) {
     KillTimer(window, timerId);
     if (!balloon || !IsWindow(balloon))
         return;
-    TTTOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = mainWindow;
-    tool.uId = noticeToolId;
+    TTTOOLINFOW tool = noticeTool();
     SendMessageW(balloon, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&tool));
 }
 
@@ -82,11 +85,7 @@ void showNotice(const char* text) {
     if (!tip)
         return;
     ansiToWide(text, noticeText, noticeTextCapacity);
-    TTTOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = mainWindow;
-    tool.uId = noticeToolId;
-    tool.lpszText = noticeText;
+    TTTOOLINFOW tool = noticeTool();
     SendMessageW(tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
     // The window's own text is the sentence too, for screen readers.
     SetWindowTextW(tip, noticeText);
