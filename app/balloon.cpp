@@ -33,6 +33,22 @@ constexpr const char* higherRightsText =
     "\xC0\xED\xD4\xB1\xC9\xED\xB7\xDD\xD4\xCB\xD0\xD0 Talvero\xA3\xAC\xBB\xF2\xD2\xD4\xC6\xD5\xCD"
     "\xA8\xB7\xBD\xCA\xBD\xC6\xF4\xB6\xAF\xD0\xD0\xC7\xE9\xC8\xED\xBC\xFE\xA1\xA3";
 
+// 股票代码由数字和字母组成，请重新输入。
+constexpr const char* noLettersOrDigitsText =
+    "\xB9\xC9\xC6\xB1\xB4\xFA\xC2\xEB\xD3\xC9\xCA\xFD\xD7\xD6\xBA\xCD\xD7\xD6\xC4\xB8\xD7\xE9\xB3"
+    "\xC9\xA3\xAC\xC7\xEB\xD6\xD8\xD0\xC2\xCA\xE4\xC8\xEB\xA1\xA3";
+// 本机“非 Unicode 程序的语言”不是中文(简体)：请在区域设置里把它改为中文(简体)，或用转区工具
+// 启动行情软件。
+// On a system of another code page the stock program's title is usually what was not found: a
+// program that is not Unicode shows its Chinese title correctly only under that setting or such
+// a tool.
+constexpr const char* codePageText =
+    "\xB1\xBE\xBB\xFA\xA1\xB0\xB7\xC7 Unicode \xB3\xCC\xD0\xF2\xB5\xC4\xD3\xEF\xD1\xD4\xA1\xB1"
+    "\xB2\xBB\xCA\xC7\xD6\xD0\xCE\xC4(\xBC\xF2\xCC\xE5)\xA3\xBA\xC7\xEB\xD4\xDA\xC7\xF8\xD3\xF2"
+    "\xC9\xE8\xD6\xC3\xC0\xEF\xB0\xD1\xCB\xFC\xB8\xC4\xCE\xAA\xD6\xD0\xCE\xC4(\xBC\xF2\xCC\xE5)"
+    "\xA3\xAC\xBB\xF2\xD3\xC3\xD7\xAA\xC7\xF8\xB9\xA4\xBE\xDF\xC6\xF4\xB6\xAF\xD0\xD0\xC7\xE9"
+    "\xC8\xED\xBC\xFE\xA1\xA3";
+
 // The status tick is timer 1.
 constexpr UINT_PTR noticeTimerId = 2;
 constexpr UINT_PTR noticeToolId = 1;
@@ -84,7 +100,7 @@ void showNotice(const char* text) {
     HWND tip = balloonWindow();
     if (!tip)
         return;
-    ansiToWide(text, noticeText, noticeTextCapacity);
+    gbkToWide(text, noticeText, noticeTextCapacity);
     TTTOOLINFOW tool = noticeTool();
     SendMessageW(tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
     // The window's own text is the sentence too, for screen readers.
@@ -108,6 +124,8 @@ const char* queryOutcomeText(QueryOutcome outcome) {
         return stillTakingKeysText;
     case QueryOutcome::higherRights:
         return higherRightsText;
+    case QueryOutcome::noLettersOrDigits:
+        return noLettersOrDigitsText;
     case QueryOutcome::shown:
     case QueryOutcome::refused:
         break;
@@ -116,8 +134,17 @@ const char* queryOutcomeText(QueryOutcome outcome) {
 }
 
 void tellQueryOutcome(QueryOutcome outcome) {
-    if (const char* text = queryOutcomeText(outcome))
-        showNotice(text);
+    const char* text = queryOutcomeText(outcome);
+    if (!text)
+        return;
+    if (outcome == QueryOutcome::noStockProgram && !systemCodePageIsGbk()) {
+        FixedText<noticeTextCapacity * 2> both;
+        both.assign(text);
+        both.append(codePageText);
+        showNotice(both.c_str());
+        return;
+    }
+    showNotice(text);
 }
 
 void tellStockProgramRights() {

@@ -105,7 +105,7 @@ HWND createMainDialog(HWND owner) {
         } while (*text++);
     };
     wchar_t title[16];
-    ansiToWide(programTitle, title, 16);
+    gbkToWide(programTitle, title, 16);
 
     putWord(1);      // version
     putWord(0xFFFF); // extended template
@@ -134,7 +134,7 @@ void createControls() {
         MapDialogRect(mainWindow, &rect);
         wchar_t text[64] = L"";
         if (layout.text)
-            ansiToWide(layout.text, text, 64);
+            gbkToWide(layout.text, text, 64);
         HWND control = CreateWindowExW(
             layout.exStyle, layout.className, layout.text ? text : nullptr, layout.style, rect.left,
             rect.top, rect.right - rect.left, rect.bottom - rect.top, mainWindow,
@@ -184,7 +184,7 @@ HWND buildMainWindow(HWND owner) {
     CheckRadioButton(mainWindow, singleOptionId, multiOptionId,
                      singleOptionId); // 3. single control shown
     HWND combo = GetDlgItem(mainWindow, codeComboId);
-    addComboItemAnsi(combo, firstRecentCode); // 4. the list and its font
+    addComboItemGbk(combo, firstRecentCode); // 4. the list and its font
     setComboFont(combo);
     loadRecentCodes(combo);                          // 5. codes of earlier runs
     buildPeriodToolbar(mainWindow, periodToolbarId); // 6. period buttons

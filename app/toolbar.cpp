@@ -31,7 +31,7 @@ HIMAGELIST createToolbarImages() {
 // The toolbar's string pool takes double-zero-terminated text.
 LRESULT addToolbarString(HWND toolbar, const char* text) {
     wchar_t wide[64];
-    int size = ansiToWide(text, wide, 63);
+    int size = gbkToWide(text, wide, 63);
     wide[size + 1] = L'\0';
     return SendMessageW(toolbar, TB_ADDSTRINGW, 0, reinterpret_cast<LPARAM>(wide));
 }

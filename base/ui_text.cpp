@@ -7,65 +7,76 @@ namespace {
 // Our own texts are short: a chart title behind the program name, a code, a label.
 constexpr int wideTextCapacity = 1024;
 
-// Converts UTF-16 to ANSI into out and cuts at a character boundary to fit.
-std::size_t wideToAnsi(const wchar_t* wide, int wideSize, char* out, std::size_t capacity) {
-    // Each UTF-16 unit takes at most two bytes in a double-byte code page.
-    char ansi[2 * 256];
+// Converts UTF-16 to GBK into out and cuts at a character boundary to fit.
+std::size_t wideToGbk(const wchar_t* wide, int wideSize, char* out, std::size_t capacity) {
+    // Each UTF-16 unit takes at most two bytes in GBK.
+    char gbk[2 * 256];
     if (wideSize > 256)
         wideSize = 256;
-    int size = WideCharToMultiByte(CP_ACP, 0, wide, wideSize, ansi, sizeof ansi, nullptr, nullptr);
+    int size =
+        WideCharToMultiByte(textCodePage, 0, wide, wideSize, gbk, sizeof gbk, nullptr, nullptr);
     if (size < 0)
         size = 0;
     std::size_t kept =
-        cutAtCharBoundary(ansi, static_cast<std::size_t>(size), capacity - 1, isAnsiLeadByte);
-    memcpy(out, ansi, kept);
+        cutAtCharBoundary(gbk, static_cast<std::size_t>(size), capacity - 1, isGbkLeadByte);
+    memcpy(out, gbk, kept);
     out[kept] = '\0';
     return kept;
 }
 
 } // namespace
 
-bool isAnsiLeadByte(unsigned char byte) {
-    return IsDBCSLeadByte(byte) != FALSE;
+bool isGbkLeadByte(unsigned char byte) {
+    return IsDBCSLeadByteEx(textCodePage, byte) != FALSE;
 }
 
-int ansiToWide(const char* text, wchar_t* out, int capacity) {
-    int written = MultiByteToWideChar(CP_ACP, 0, text, -1, out, capacity);
+bool systemCodePageIsGbk() {
+    return GetACP() == textCodePage;
+}
+
+int gbkToWide(const char* text, wchar_t* out, int capacity) {
+    int written = MultiByteToWideChar(textCodePage, 0, text, -1, out, capacity);
     if (written <= 0) {
         // Too long for out: keep what fits rather than nothing.
-        written = MultiByteToWideChar(CP_ACP, 0, text, capacity - 1, out, capacity - 1) + 1;
+        written = MultiByteToWideChar(textCodePage, 0, text, capacity - 1, out, capacity - 1) + 1;
     }
     out[written - 1] = L'\0';
     return written - 1;
 }
 
-void setWindowTextAnsi(HWND window, const char* text) {
+WideText::WideText(const char* text) : null_(text == nullptr) {
+    text_[0] = L'\0';
+    if (text)
+        gbkToWide(text, text_, sizeof text_ / sizeof text_[0]);
+}
+
+void setWindowTextGbk(HWND window, const char* text) {
     wchar_t wide[wideTextCapacity];
-    ansiToWide(text, wide, wideTextCapacity);
+    gbkToWide(text, wide, wideTextCapacity);
     SetWindowTextW(window, wide);
 }
 
-std::size_t getWindowTextAnsi(HWND window, char* out, std::size_t capacity) {
+std::size_t getWindowTextGbk(HWND window, char* out, std::size_t capacity) {
     // The callers' buffers hold at most 254 bytes, which never need more than 255 UTF-16 units.
     wchar_t wide[256];
     int wideSize = GetWindowTextW(window, wide, 256);
-    return wideToAnsi(wide, wideSize, out, capacity);
+    return wideToGbk(wide, wideSize, out, capacity);
 }
 
-LRESULT addComboItemAnsi(HWND combo, const char* text) {
+LRESULT addComboItemGbk(HWND combo, const char* text) {
     wchar_t wide[wideTextCapacity];
-    ansiToWide(text, wide, wideTextCapacity);
+    gbkToWide(text, wide, wideTextCapacity);
     return SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide));
 }
 
-LRESULT insertComboItemAnsi(HWND combo, int index, const char* text) {
+LRESULT insertComboItemGbk(HWND combo, int index, const char* text) {
     wchar_t wide[wideTextCapacity];
-    ansiToWide(text, wide, wideTextCapacity);
+    gbkToWide(text, wide, wideTextCapacity);
     return SendMessageW(combo, CB_INSERTSTRING, static_cast<WPARAM>(index),
                         reinterpret_cast<LPARAM>(wide));
 }
 
-std::size_t getComboItemAnsi(HWND combo, int index, char* out, std::size_t capacity) {
+std::size_t getComboItemGbk(HWND combo, int index, char* out, std::size_t capacity) {
     out[0] = '\0';
     LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
     wchar_t wide[wideTextCapacity];
@@ -75,7 +86,7 @@ std::size_t getComboItemAnsi(HWND combo, int index, char* out, std::size_t capac
                                reinterpret_cast<LPARAM>(wide));
     if (got == CB_ERR)
         return 0;
-    return wideToAnsi(wide, static_cast<int>(got), out, capacity);
+    return wideToGbk(wide, static_cast<int>(got), out, capacity);
 }
 
 void setIconByNumber(HWND dialog, int controlId, int iconNumber) {
@@ -91,31 +102,50 @@ void setIconByNumber(HWND dialog, int controlId, int iconNumber) {
                         reinterpret_cast<LPARAM>(icon));
 }
 
-AnsiWindowText::~AnsiWindowText() {
-    if (text_ != local_)
-        HeapFree(GetProcessHeap(), 0, text_);
+HWND findWindowGbk(HWND parent, HWND after, const char* className, const char* title) {
+    WideText wideClass(className);
+    WideText wideTitle(title);
+    return FindWindowExW(parent, after, wideClass.get(), wideTitle.get());
 }
 
-void AnsiWindowText::read(HWND window) {
+GbkWindowText::~GbkWindowText() {
+    if (block_)
+        HeapFree(GetProcessHeap(), 0, block_);
+}
+
+void GbkWindowText::read(HWND window) {
     size_ = 0;
     text_[0] = '\0';
     if (!window)
         return;
-    int length = GetWindowTextLengthA(window);
+    int length = GetWindowTextLengthW(window);
     if (length <= 0)
         return;
-    std::size_t needed = static_cast<std::size_t>(length) + 1;
-    char* buffer = local_;
-    if (needed > sizeof local_) {
-        buffer = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, needed));
-        if (!buffer)
+    // The UTF-16 text and its GBK bytes (at most two for each unit) share one block when the
+    // local buffers are too small.
+    std::size_t units = static_cast<std::size_t>(length) + 1;
+    wchar_t wideLocal[sizeof local_ / 2];
+    wchar_t* wide = wideLocal;
+    char* bytes = local_;
+    std::size_t room = sizeof local_;
+    void* block = nullptr;
+    if (units > sizeof wideLocal / sizeof wideLocal[0]) {
+        block = HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t) + 2 * units);
+        if (!block)
             return;
+        wide = static_cast<wchar_t*>(block);
+        bytes = reinterpret_cast<char*>(wide + units);
+        room = 2 * units;
     }
-    if (text_ != local_)
-        HeapFree(GetProcessHeap(), 0, text_);
-    text_ = buffer;
-    // The length can be overstated; the text's own length is what GetWindowTextA returns.
-    int got = GetWindowTextA(window, text_, static_cast<int>(needed));
-    size_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    // The length can be overstated; the text's own length is what GetWindowTextW returns.
+    int got = GetWindowTextW(window, wide, static_cast<int>(units));
+    int size = got > 0 ? WideCharToMultiByte(textCodePage, 0, wide, got, bytes,
+                                             static_cast<int>(room - 1), nullptr, nullptr)
+                       : 0;
+    if (block_ && block_ != block)
+        HeapFree(GetProcessHeap(), 0, block_);
+    block_ = block;
+    text_ = bytes;
+    size_ = size > 0 ? static_cast<std::size_t>(size) : 0;
     text_[size_] = '\0';
 }

@@ -7,7 +7,7 @@
 #include "stocklink/stock_titles.h"
 
 BOOL CALLBACK matchStockWindow(HWND window, LPARAM found) {
-    AnsiWindowText title;
+    GbkWindowText title;
     title.read(window);
     if (!titleNamesStockProgram(title.data(), title.size()))
         return TRUE;

@@ -4,8 +4,11 @@
 #include "base/pause.h"
 #include "base/state.h"
 #include "base/ui_text.h"
+#include "stocklink/input_method.h"
 #include "stocklink/recent_codes_file.h"
 #include "stocklink/rights.h"
+
+KeyEvent keyEvent = keybd_event;
 
 namespace {
 
@@ -16,6 +19,8 @@ HWND wizardWindow = nullptr; // the wizard, then its edit
 FixedText<255> wizardClass;
 FixedText<255> wizardTitle;
 short keyIndex = 0;
+// The keys that type codeText: its letters and digits.
+FixedText<longestCode + 1> codeKeys;
 DWORD queryStart = 0;
 DWORD stockProcess = 0;
 QueryOutcome lastOutcome = QueryOutcome::shown;
@@ -37,8 +42,8 @@ constexpr UINT tooLongStyle = MB_OK | MB_TASKMODAL | MB_SETFOREGROUND;
 
 // A key-down followed by its key-up, so that no key stays logically held down.
 void pressKey(BYTE key) {
-    keybd_event(key, 0, 0, 0);
-    keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    keyEvent(key, 0, 0, 0);
+    keyEvent(key, 0, KEYEVENTF_KEYUP, 0);
 }
 
 // A responsive stock program meets every step within the fixed pauses and is never polled. A
@@ -87,9 +92,11 @@ bool pollUntil(DWORD end, Condition ready) {
 }
 
 // A message to the stock program, sent so that it is answered by the end. A send that the
-// system refused marks the stock program as one of higher rights.
+// system refused marks the stock program as one of higher rights; the error is cleared first, so
+// that an older refusal is not taken for this one.
 bool sendToStockProgram(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD end,
                         DWORD_PTR& result) {
+    SetLastError(ERROR_SUCCESS);
     if (stockSend(window, message, wParam, lParam, SMTO_ABORTIFHUNG, sendTimeout(end), &result))
         return true;
     if (GetLastError() == ERROR_ACCESS_DENIED)
@@ -106,16 +113,24 @@ bool refusedForRights() {
 // The list keeps the code as typed, spaces and all, even when it is refused afterwards; the
 // stock program gets it without the spaces around it.
 void takeCodeIntoList(HWND combo) {
-    getWindowTextAnsi(combo, codeText);
+    getWindowTextGbk(combo, codeText);
     recentCount = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
     if (recentCount > droppedEntry) {
         // The list no longer grows; the newest code stands at the very top, outside the sort order.
         SendMessageW(combo, CB_DELETESTRING, droppedEntry, 0);
-        insertComboItemAnsi(combo, 0, codeText.c_str());
+        insertComboItemGbk(combo, 0, codeText.c_str());
     } else {
-        addComboItemAnsi(combo, codeText.c_str());
+        addComboItemGbk(combo, codeText.c_str());
     }
     trimSpaces(codeText);
+    codeKeys.setSize(keysOfCode(codeText.c_str(), codeText.size(), isGbkLeadByte, codeKeys.buffer(),
+                                longestCode));
+}
+
+// A code that holds no letter and no digit gets no key, so it could not open the wizard: it is
+// refused before anything is done. The empty code goes on, to an open wizard.
+bool codeHasNoKeys() {
+    return !codeText.empty() && codeKeys.empty();
 }
 
 // --- 2. the stock program to the front ----------------------------------------------------------
@@ -170,42 +185,107 @@ bool regainFront(HWND target) {
 
 // --- 3. the keys --------------------------------------------------------------------------------
 
+// The stock program's own keyboard wizard. Other market programs open wizards of the same class
+// and title; theirs are never read, set or brought forward.
 HWND findWizardDialog() {
     wizardClass.assign(wizardDialogClass);
     wizardTitle.assign(wizardDialogTitle);
-    return FindWindowA(wizardClass.c_str(), wizardTitle.c_str());
+    HWND wizard = nullptr;
+    while ((wizard = findWindowGbk(nullptr, wizard, wizardClass.c_str(), wizardTitle.c_str()))) {
+        DWORD process = 0;
+        if (GetWindowThreadProcessId(wizard, &process) && process == stockProcess)
+            return wizard;
+    }
+    return nullptr;
 }
 
 HWND findWizardEdit(HWND wizard) {
     wizardClass.assign(wizardEditClass);
-    return FindWindowExA(wizard, nullptr, wizardClass.c_str(), nullptr);
+    return findWindowGbk(wizard, nullptr, wizardClass.c_str(), nullptr);
 }
 
 // The window that should have the front while keys are typed: the stock program's wizard once
 // it is open, otherwise its main window.
 HWND stockWindowForKeys() {
     HWND wizard = findWizardDialog();
-    DWORD process = 0;
-    if (wizard && GetWindowThreadProcessId(wizard, &process) && process == stockProcess)
-        return wizard;
-    return stockWindow;
+    return wizard ? wizard : stockWindow;
 }
+
+// --- the input method ---------------------------------------------------------------------------
+
+// A mode switched for the keys, to be put back when the query ends.
+struct ImeChange {
+    ImeRoute route;
+    DWORD mode;
+};
+// The stock program's focused window, and the wizard's edit.
+constexpr int imeChangesKept = 2;
+ImeChange imeChanges[imeChangesKept];
+int imeChangeCount = 0;
+// Each look at an input method; a responsive one answers at once.
+constexpr DWORD imeBound = 200;
+
+// The window of the stock program's thread that has the keyboard focus, or its main window.
+HWND stockFocus() {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(stockWindow, nullptr);
+    return thread && GetGUIThreadInfo(thread, &info) && info.hwndFocus ? info.hwndFocus
+                                                                       : stockWindow;
+}
+
+// An input method switched on in Chinese or full-width mode is switched to alphanumeric
+// half-width, and the change is kept to be undone. One that does not answer changes nothing.
+void keepKeysPlain(HWND window) {
+    ImeRoute route = imeRoute(window);
+    if (!route.window || imeChangeCount == imeChangesKept)
+        return;
+    DWORD end = waitEnd(imeBound);
+    DWORD_PTR open = 0;
+    DWORD_PTR mode = 0;
+    if (!sendToStockProgram(route.window, route.message, imeGetOpenStatus, 0, end, open) || !open ||
+        !sendToStockProgram(route.window, route.message, imeGetConversionMode, 0, end, mode) ||
+        !(mode & imeKeyChangingModes))
+        return;
+    DWORD_PTR refused = 1;
+    if (sendToStockProgram(route.window, route.message, imeSetConversionMode,
+                           static_cast<LPARAM>(mode & ~imeKeyChangingModes), end, refused) &&
+        refused == 0)
+        imeChanges[imeChangeCount++] = {route, static_cast<DWORD>(mode)};
+}
+
+// The trader's modes back, the last change first, whatever the query's outcome: each with a
+// bound of its own, since the query's time may be up.
+void restoreInputMethods() {
+    while (imeChangeCount > 0) {
+        const ImeChange& change = imeChanges[--imeChangeCount];
+        DWORD_PTR ignored = 0;
+        sendToStockProgram(change.route.window, change.route.message, imeSetConversionMode,
+                           change.mode, GetTickCount() + imeBound, ignored);
+    }
+}
+
+// --- 3. the keys --------------------------------------------------------------------------------
 
 // The stock program opens its keyboard wizard on the first key and collects the rest there.
 bool typeCode() {
-    for (keyIndex = 1; static_cast<std::size_t>(keyIndex) <= codeText.size(); ++keyIndex) {
-        char key = codeText.c_str()[keyIndex - 1];
-        CharUpperBuffA(&key, 1);
+    for (keyIndex = 1; static_cast<std::size_t>(keyIndex) <= codeKeys.size(); ++keyIndex) {
         if (!stockProgramInFront() && !regainFront(stockWindowForKeys()))
             return false;
-        pressKey(static_cast<BYTE>(key));
+        pressKey(static_cast<BYTE>(codeKeys.c_str()[keyIndex - 1]));
     }
     return true;
 }
 
-// The wizard's edit holds at most this many bytes that count.
+// What the wizard's edit holds, in UTF-16 units: each key puts one there.
 constexpr std::size_t wizardTextCapacity = 256;
-using WizardText = FixedText<wizardTextCapacity>;
+struct WizardText {
+    wchar_t text[wizardTextCapacity];
+    std::size_t size;
+    bool same(const WizardText& other) const {
+        return size == other.size && memcmp(text, other.text, size * sizeof text[0]) == 0;
+    }
+};
 
 // What the wizard's edit holds; false when the stock program did not answer in time. The text
 // itself is read because under Wine a sent WM_GETTEXTLENGTH waited for a hung program well past
@@ -213,33 +293,20 @@ using WizardText = FixedText<wizardTextCapacity>;
 bool readWizardText(HWND edit, DWORD end, WizardText& text) {
     DWORD_PTR length = 0;
     bool answered = sendToStockProgram(edit, WM_GETTEXT, wizardTextCapacity,
-                                       reinterpret_cast<LPARAM>(text.buffer()), end, length);
-    text.setSize(answered ? length : 0);
+                                       reinterpret_cast<LPARAM>(text.text), end, length);
+    text.size = answered && length < wizardTextCapacity ? length : 0;
     return answered;
 }
 
-// Each letter or digit key puts one character into the wizard's edit. The key of any other byte
-// may put none, move the caret, or even close the wizard (a full stop is the Delete key, a plus
-// sign the Execute key), so a code holding one gives no count to wait for.
-std::size_t charactersTyped() {
-    for (std::size_t i = 0; i < codeText.size(); ++i) {
-        char byte = codeText.c_str()[i];
-        if (!((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
-              (byte >= 'a' && byte <= 'z')))
-            return 0;
-    }
-    return codeText.size();
-}
-
-// The length the wizard's edit reaches once it took every key; 0 when there is no count. Keys
+// The length the wizard's edit reaches once it took every key; 0 when there is no key. Keys
 // typed into a wizard left open by an earlier query add to what it holds.
 std::size_t expectedLength() {
-    WizardText held;
+    WizardText held = {};
     HWND openWizard = findWizardDialog();
     if (openWizard)
         readWizardText(findWizardEdit(openWizard), waitEnd(0), held);
-    std::size_t typed = charactersTyped();
-    std::size_t expected = typed > 0 ? held.size() + typed : 0;
+    std::size_t typed = codeKeys.size();
+    std::size_t expected = typed > 0 ? held.size + typed : 0;
     return expected < wizardTextCapacity - 1 ? expected : wizardTextCapacity - 1;
 }
 
@@ -264,7 +331,7 @@ bool waitForWizard(DWORD end) {
 bool waitForKeysTaken(std::size_t expected, DWORD end) {
     if (!wizardWindow || expected == 0)
         return true;
-    WizardText seen;
+    WizardText seen = {};
     bool first = true;
     DWORD lastChange = 0;
     DWORD longestGap = 0;
@@ -274,13 +341,13 @@ bool waitForKeysTaken(std::size_t expected, DWORD end) {
         if (!readWizardText(wizardWindow, end, text))
             return false;
         DWORD now = GetTickCount();
-        if (text.size() >= expected)
+        if (text.size >= expected)
             return true;
-        if (first || !text.equals(seen.c_str()) || now - asked >= settleFloor) {
+        if (first || !text.same(seen) || now - asked >= settleFloor) {
             if (!first && now - lastChange > longestGap)
                 longestGap = now - lastChange;
             lastChange = now;
-            seen.assign(text.c_str(), text.size());
+            seen = text;
             first = false;
         }
         DWORD settle = 2 * longestGap > settleFloor ? 2 * longestGap : settleFloor;
@@ -299,7 +366,8 @@ bool waitForKeysTaken(std::size_t expected, DWORD end) {
 // did not answer, still gets Enter.
 bool setExactCode(DWORD end) {
     DWORD_PTR ignored = 0;
-    sendToStockProgram(wizardWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(codeText.c_str()), end,
+    WideText code(codeText.c_str());
+    sendToStockProgram(wizardWindow, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(code.get()), end,
                        ignored);
     return !refusedForRights();
 }
@@ -314,6 +382,7 @@ QueryOutcome handCodeToStockProgram() {
         return QueryOutcome::higherRights;
     if (!bringStockProgramForward())
         return QueryOutcome::notInFront;
+    keepKeysPlain(stockFocus());
     std::size_t expected = expectedLength();
     if (refusedForRights())
         return QueryOutcome::higherRights;
@@ -331,6 +400,9 @@ QueryOutcome handCodeToStockProgram() {
     // A wizard caught while it was being created may not have had its edit yet.
     if (!wizardWindow)
         wizardWindow = findWizardEdit(wizardDialog);
+    // Its edit may have an input method of its own.
+    if (wizardWindow)
+        keepKeysPlain(wizardWindow);
     DWORD handOverEnd = waitEnd(wizardBound);
     if (!waitForKeysTaken(expected, handOverEnd))
         return refusedForRights() ? QueryOutcome::higherRights : QueryOutcome::stillTakingKeys;
@@ -364,10 +436,15 @@ QueryOutcome handleQuery() {
     HWND combo = GetDlgItem(mainWindow, codeComboId);
     takeCodeIntoList(combo);
     if (codeText.size() > longestCode) {
-        MessageBoxA(nullptr, tooLongMessage, programTitle, tooLongStyle);
+        WideText text(tooLongMessage);
+        WideText title(programTitle);
+        MessageBoxW(nullptr, text.get(), title.get(), tooLongStyle);
         return lastOutcome = QueryOutcome::refused;
     }
+    if (codeHasNoKeys())
+        return lastOutcome = notShown(QueryOutcome::noLettersOrDigits);
     QueryOutcome outcome = handCodeToStockProgram();
+    restoreInputMethods();
     if (outcome != QueryOutcome::shown)
         return lastOutcome = notShown(outcome);
     saveList(combo);
@@ -385,6 +462,10 @@ void resetQueryState() {
     wizardClass.clear();
     wizardTitle.clear();
     keyIndex = 0;
+    codeKeys.clear();
+    imeChangeCount = 0;
+    keyEvent = keybd_event;
+    imeRoute = defaultImeRoute;
     queryStart = 0;
     stockProcess = 0;
     lastOutcome = QueryOutcome::shown;

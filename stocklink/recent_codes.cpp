@@ -74,3 +74,19 @@ void trimSpaces(CodeText& text) {
     trimmed.assign(bytes + begin, end - begin);
     text = trimmed;
 }
+
+std::size_t keysOfCode(const char* code, std::size_t size, LeadBytePredicate isLeadByte, char* keys,
+                       std::size_t capacity) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < size && count < capacity; ++i) {
+        char byte = code[i];
+        if (isLeadByte(static_cast<unsigned char>(byte))) {
+            ++i; // and its trail byte
+        } else if ((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z')) {
+            keys[count++] = byte;
+        } else if (byte >= 'a' && byte <= 'z') {
+            keys[count++] = static_cast<char>(byte - 'a' + 'A');
+        }
+    }
+    return count;
+}

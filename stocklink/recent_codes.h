@@ -53,3 +53,11 @@ std::size_t formatRecentCodeLine(const char* entry, std::size_t size, char* out)
 
 // Removes the space characters (byte 32 only) at both ends.
 void trimSpaces(CodeText& text);
+
+// The keys that type a code into the stock program: its letters, in upper case (their virtual-key
+// codes), and its digits, in order. Every other byte, and both bytes of a double-byte character
+// (whose second byte may look like a letter), get no key: the key of such a byte would be some
+// other key (a full stop is Delete, '[' a Windows key, a GBK byte a media key). Writes at most
+// capacity keys into keys and returns how many.
+std::size_t keysOfCode(const char* code, std::size_t size, LeadBytePredicate isLeadByte, char* keys,
+                       std::size_t capacity);

@@ -17,17 +17,17 @@ void loadRecentCodes(HWND combo) {
               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
     if (!file.isOpen())
         return;
-    RecentCodeLineReader reader(isAnsiLeadByte);
+    RecentCodeLineReader reader(isGbkLeadByte);
     char chunk[4096];
     DWORD got = 0;
     while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
         for (DWORD i = 0; i < got; ++i) {
             if (reader.take(chunk[i]))
-                addComboItemAnsi(combo, reader.entry().c_str());
+                addComboItemGbk(combo, reader.entry().c_str());
         }
     }
     if (reader.finish())
-        addComboItemAnsi(combo, reader.entry().c_str());
+        addComboItemGbk(combo, reader.entry().c_str());
 }
 
 void saveRecentCodes(HWND combo, int entries) {
@@ -40,7 +40,7 @@ void saveRecentCodes(HWND combo, int entries) {
     std::size_t size = 0;
     CodeText entry;
     for (int index = 0; index < entries && index < recentFileEntries; ++index) {
-        getComboItemAnsi(combo, index, entry);
+        getComboItemGbk(combo, index, entry);
         if (!entry.empty())
             size += formatRecentCodeLine(entry.c_str(), entry.size(), bytes + size);
     }

@@ -1,7 +1,7 @@
 #include "stocklink/rights.h"
 
 RightsProbe rightsProbe = compareProcessRights;
-StockSend stockSend = SendMessageTimeoutA;
+StockSend stockSend = SendMessageTimeoutW;
 
 namespace {
 
@@ -118,5 +118,5 @@ void resetRights() {
         entry = {0, false, false};
     nextEntry = 0;
     rightsProbe = compareProcessRights;
-    stockSend = SendMessageTimeoutA;
+    stockSend = SendMessageTimeoutW;
 }

@@ -17,8 +17,9 @@ Rights compareProcessRights(DWORD process);
 // The probe in use: compareProcessRights. Wine has no separation of rights, so tests replace it.
 extern RightsProbe rightsProbe;
 
-// A message sent to the stock program, as SendMessageTimeoutA. A send that the system refuses with
-// ERROR_ACCESS_DENIED is a sign of higher rights. Tests replace it with one that is refused.
+// A message sent to the stock program, as SendMessageTimeoutW (texts in UTF-16). A send that the
+// system refuses with ERROR_ACCESS_DENIED is a sign of higher rights. Tests replace it with one
+// that is refused.
 using StockSend = LRESULT(WINAPI*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                    UINT flags, UINT timeout, PDWORD_PTR result);
 extern StockSend stockSend;

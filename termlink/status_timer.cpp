@@ -27,7 +27,7 @@ void showCaption() {
     caption.assign(programTitle);
     caption.append(captionSeparator);
     caption.append(activeChartTitle.c_str(), activeChartTitle.size());
-    setWindowTextAnsi(mainWindow, caption.c_str());
+    setWindowTextGbk(mainWindow, caption.c_str());
 }
 
 // A short blink that ends on the one-lit-screen icon while the chart view is there.
@@ -46,7 +46,7 @@ void showTerminalStatus() {
 } // namespace
 
 void findTerminal() {
-    terminalWindow = FindWindowA(terminalClassName, nullptr);
+    terminalWindow = findWindowGbk(nullptr, nullptr, terminalClassName, nullptr);
 }
 
 void resetStatusTimerState() {
@@ -55,8 +55,8 @@ void resetStatusTimerState() {
 }
 
 HWND findTerminalChart(const char* title) {
-    HWND mdiClient = FindWindowExA(terminalWindow, nullptr, mdiClientClass, nullptr);
-    return FindWindowExA(mdiClient, nullptr, nullptr, title);
+    HWND mdiClient = findWindowGbk(terminalWindow, nullptr, mdiClientClass, nullptr);
+    return findWindowGbk(mdiClient, nullptr, nullptr, title);
 }
 
 void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
@@ -65,7 +65,7 @@ void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
     findTerminal();
     postCommand(terminalWindow, terminalRefreshCommand);
 
-    AnsiWindowText caption;
+    GbkWindowText caption;
     caption.read(terminalWindow);
     // A title cut to fit may end in the first byte of a double-byte character, which the caption
     // would show as a stray "?". The terminating zero stands in for the rest that was cut, so
@@ -73,13 +73,13 @@ void CALLBACK handleStatusTimer(HWND, UINT message, UINT_PTR, DWORD) {
     if (!chartTitleFromCaption(caption.data(), caption.size(), activeChartTitle))
         activeChartTitle.truncate(cutAtCharBoundary(activeChartTitle.c_str(),
                                                     activeChartTitle.size() + 1,
-                                                    activeChartTitle.size(), isAnsiLeadByte));
+                                                    activeChartTitle.size(), isGbkLeadByte));
 
     activeChartWindow = findTerminalChart(activeChartTitle.c_str());
     activeChartView = nullptr;
     for (const char* viewClass : chartViewClasses) {
         if (!activeChartView)
-            activeChartView = FindWindowExA(activeChartWindow, nullptr, viewClass, nullptr);
+            activeChartView = findWindowGbk(activeChartWindow, nullptr, viewClass, nullptr);
     }
 
     showCaption();

@@ -144,5 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ? ""
             : untrimmed.substr(begin, untrimmed.find_last_not_of(' ') + 1 - begin);
     check(std::string(code.c_str(), code.size()) == trimmed);
+
+    // The keys of a code: never more than room is given for, and only upper-case letters and
+    // digits, each the byte of a character of its own.
+    char keys[8];
+    std::size_t room = seed % 8;
+    std::size_t count = keysOfCode(file.data(), file.size(), isGbkLeadByte, keys, room);
+    check(count <= room);
+    for (std::size_t i = 0; i < count; ++i)
+        check((keys[i] >= '0' && keys[i] <= '9') || (keys[i] >= 'A' && keys[i] <= 'Z'));
     return 0;
 }

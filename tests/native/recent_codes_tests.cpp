@@ -164,4 +164,27 @@ TEST(QueryCode, TrimRemovesSpacesAtBothEndsOnly) {
     EXPECT_EQ(trimmed(""), "");
 }
 
+TEST(QueryCode, OnlyLettersInUpperCaseAndDigitsOutsideDoubleByteCharactersAreKeys) {
+    auto keys = [](const std::string& code, std::size_t capacity = 6) {
+        char out[8] = {};
+        return std::string(out, keysOfCode(code.data(), code.size(), isGbkLeadByte, out, capacity));
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"sh6000", "SH6000"},
+        {"60.000", "60000"},
+        {"6[0]0_", "600"},
+        {"+-*/ ,", ""},
+        // 丄 is 81 41: its trail byte is the letter A.
+        {"\x81\x41"
+         "6",
+         "6"},
+        {guo + "A", "A"},
+        // A lead byte at the very end has no trail byte and is no key either.
+        {"6\xB9", "6"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(keys(c.first), c.second) << c.first;
+    EXPECT_EQ(keys("1234567", 6), "123456") << "no more than the capacity";
+}
+
 } // namespace

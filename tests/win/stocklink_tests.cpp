@@ -157,6 +157,7 @@ std::string balloonText() {
 // The sentence of each way a query can show nothing.
 const std::map<QueryOutcome, std::string> outcomeTexts = {
     {QueryOutcome::noStockProgram, "没有找到行情软件，请先启动飞狐交易师或股道。"},
+    {QueryOutcome::noLettersOrDigits, "股票代码由数字和字母组成，请重新输入。"},
     {QueryOutcome::notInFront, "行情软件没有来到前台，代码没有输入。"},
     {QueryOutcome::noWizard, "行情软件的键盘精灵没有打开，代码没有输入。"},
     {QueryOutcome::stillTakingKeys, "行情软件还在处理按键，代码没有发送，请稍后再查询。"},
@@ -402,9 +403,8 @@ TEST_F(Query, TypesTheCodeInUpperCaseKeysThenSetsItAsEnteredAndPressesEnter) {
         const char* code;
         std::vector<int> keys;
     };
-    // A full stop goes as the key of the same number, 46.
     const Case cases[] = {{"sh6000", {83, 72, 54, 48, 48, 48}},
-                          {"60.000", {54, 48, 46, 48, 48, 48}}};
+                          {"1a0001", {49, 65, 48, 48, 48, 49}}};
     std::vector<std::string> keysSoFar;
     std::vector<std::string> setTexts;
     size_t shown = 0;
@@ -448,28 +448,20 @@ TEST_F(Query, RefusesACodeOfSevenBytesWithoutTypingOrSavingButKeepsItInTheList) 
     EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000", "6000001", "600036"}));
 }
 
-TEST_F(Query, CountsChineseCharactersInBytesSoThreePassAndFourAreRefused) {
+TEST_F(Query, CountsChineseCharactersInBytesSoThreePassTheLengthAndFourAreRefused) {
     writeFile(recentFile, "\"600036\"\r\n");
     ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
     ASSERT_NO_FATAL_FAILURE(queryRefused("股票代码"));
     EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
     EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600036", "股票代码"}));
 
-    // The stand-in opens its wizard only for letters and digits.
-    openWizard(stock);
-    ASSERT_TRUE(waitUntil([&] { return keyEvents(stock.journal) == pressed({'1'}); }));
+    // Six bytes pass the length, and with no letter or digit the balloon refuses them instead.
     query("股票代");
-    ASSERT_TRUE(waitUntil([&] { return keyEvents(stock.journal).size() == 2 + 6 * 2 + 2; }))
-        << ::testing::PrintToString(stock.journal.lines());
-    std::vector<std::string> keys = keyEvents(stock.journal);
-    // One press per byte. The key of each byte is its upper case by the locale's rules, taken
-    // one byte at a time: Wine turns a lone GBK byte into '?' (63) there, so the key values of
-    // Chinese characters are not checked here.
-    for (size_t i = 2; i < 14; i += 2)
-        EXPECT_EQ("up" + keys[i].substr(4), keys[i + 1]) << "a key-down without its key-up";
-    EXPECT_EQ(std::vector<std::string>(keys.end() - 2, keys.end()), pressed({VK_RETURN}));
-    EXPECT_EQ(stock.journal.events("settext"), std::vector<std::string>({"settext 股票代"}));
-    EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600036", "股票代", "股票代码"}));
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::noLettersOrDigits);
+    pumpFor(300);
+    EXPECT_EQ(keyEvents(stock.journal), std::vector<std::string>());
+    EXPECT_EQ(list(), std::vector<std::string>({"1A0001", "600036", "股票代", "股票代码"}));
+    EXPECT_EQ(readFile(recentFile), "\"600036\"\r\n");
 }
 
 TEST_F(Query, AnEmptyCodeTypesNothingButSetsAnEmptyTextInAnOpenWizardAndIsNotSaved) {
@@ -669,9 +661,19 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
         const char* name;
         const char* options;
         QueryOutcome outcome;
+        const char* code = "600000";
+        bool wizardLeftOpen = false; // by an earlier query, holding a character
     };
     const Case cases[] = {
         {"a wizard opening 1.4 s after the first key", "--wizard-delay 1400", QueryOutcome::shown},
+        // The keys add to what the wizard holds: handed over a key early, the code would be
+        // overtaken by the last key.
+        {"a wizard left open, 100 ms for every key", "--key-delay 100", QueryOutcome::shown,
+         "600000", true},
+        // Each answer waits behind a key and brings the same text back: a wait that long counts
+        // as a change, or the code would be handed over ahead of the keys.
+        {"a wizard that drops the key that opened it, 300 ms for every key",
+         "--wizard-drops-first-key --key-delay 300", QueryOutcome::shown, "6000"},
         {"100 ms for every key", "--key-delay 100", QueryOutcome::shown},
         {"both", "--wizard-delay 1000 --key-delay 100", QueryOutcome::shown},
         {"a wizard that takes the front as a dialog does", "--wizard-takes-front",
@@ -689,22 +691,31 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
         StockSim busy;
         ASSERT_NO_FATAL_FAILURE(startCase(busy, c.options, "busy"));
         ASSERT_EQ(readFile(handleFile), handleBytes(busy.window));
+        if (c.wizardLeftOpen) {
+            openWizard(busy);
+            ASSERT_TRUE(waitUntil([&] { return busy.journal.count("wizard open") == 1; }));
+        }
+        std::vector<int> keys;
+        for (const char* digit = c.code; *digit; ++digit)
+            keys.push_back(*digit);
 
         DWORD start = GetTickCount();
-        query("600000");
+        query(c.code);
         // At most 3.5 s; the margin covers Wine on a shared two-CPU machine.
         EXPECT_LT(GetTickCount() - start, 3500u + 1000u);
         EXPECT_EQ(lastQueryOutcome(), c.outcome);
         if (c.outcome == QueryOutcome::shown) {
             EXPECT_TRUE(waitUntil([&] { return busy.journal.count("show") == 1; }));
-            EXPECT_EQ(busy.journal.events("show"), std::vector<std::string>({"show 600000"}));
-            EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", "600000"}));
+            EXPECT_EQ(busy.journal.events("show"),
+                      std::vector<std::string>({std::string("show ") + c.code}));
+            EXPECT_EQ(readFile(recentFile), recentLines({"1A0001", c.code}));
         } else {
             EXPECT_EQ(balloonText(), gbk(outcomeTexts.at(c.outcome)));
             // The keys all arrive in the end; neither the code nor Enter follows them.
-            EXPECT_TRUE(waitUntil([&] { return keyEvents(busy.journal).size() >= 12; }, 8000));
+            EXPECT_TRUE(waitUntil(
+                [&] { return keyEvents(busy.journal).size() >= 2 * keys.size(); }, 8000));
             pumpFor(300);
-            EXPECT_EQ(keyEvents(busy.journal), pressed({54, 48, 48, 48, 48, 48}));
+            EXPECT_EQ(keyEvents(busy.journal), pressed(keys));
             EXPECT_EQ(busy.journal.count("settext"), 0u);
             EXPECT_EQ(busy.journal.count("show"), 0u);
             EXPECT_FALSE(fileExists(recentFile));
@@ -883,4 +894,120 @@ TEST_F(Query, AMessageRefusedForRightsEndsTheQueryAndTheNextOneAtOnce) {
     EXPECT_EQ(stock.journal.count("settext"), 0u);
     EXPECT_EQ(stock.journal.count("show"), 0u);
     EXPECT_EQ(probes, 1);
+}
+
+// --- Only letters and digits become keys; only the stock program's own wizard gets the code -----
+
+namespace {
+
+// Every key that the query presses or releases, as it hands them to the system.
+std::vector<BYTE> keysInjected;
+
+void WINAPI recordKey(BYTE key, BYTE scanCode, DWORD flags, ULONG_PTR extraInfo) {
+    keysInjected.push_back(key);
+    keybd_event(key, scanCode, flags, extraInfo);
+}
+
+// The key of any other byte is some other key: '[' a Windows key, '_' Sleep, ',' Print Screen,
+// '.' Delete, a GBK byte Shift, Ctrl or a media key. Such bytes get no key, and a code of nothing
+// else is refused before anything is done; the wizard still gets the whole code.
+TEST_F(Query, OnlyLettersAndDigitsBecomeKeysAndTheWizardGetsTheWholeCode) {
+    struct Case {
+        const char* code;
+        std::vector<int> keys;
+        QueryOutcome outcome;
+    };
+    const Case cases[] = {
+        {"60.000", {54, 48, 48, 48, 48}, QueryOutcome::shown},
+        {"6[0]00", {54, 48, 48, 48}, QueryOutcome::shown},
+        {"_60000", {54, 48, 48, 48, 48}, QueryOutcome::shown},
+        {"中人字", {}, QueryOutcome::noLettersOrDigits},
+        {"大6", {54}, QueryOutcome::shown},
+        {"600 36", {54, 48, 48, 51, 54}, QueryOutcome::shown},
+    };
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    StockSim bystander;
+    ASSERT_TRUE(startStockSim(bystander, "--exact-title bystander", "bystander"));
+    keyEvent = recordKey;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        keysInjected.clear();
+        size_t shownBefore = stock.journal.count("show");
+        size_t activationsBefore = stock.journal.count("activate");
+        std::vector<std::string> keysBefore = keyEvents(stock.journal);
+        // The user's program in front; the query's click comes to Talvero all the same.
+        SetForegroundWindow(bystander.window);
+        ASSERT_TRUE(waitUntil([&] { return GetForegroundWindow() == bystander.window; }));
+        SetWindowTextW(combo(), wide(c.code).c_str());
+        sendCommand(window(), queryButtonId);
+        EXPECT_EQ(lastQueryOutcome(), c.outcome);
+        bool shown = c.outcome == QueryOutcome::shown;
+        std::vector<int> keys = c.keys;
+        if (shown)
+            keys.push_back(VK_RETURN);
+        EXPECT_TRUE(waitUntil([&] {
+            return keyEvents(stock.journal) == concat(keysBefore, pressed(keys)) &&
+                   stock.journal.count("show") == shownBefore + (shown ? 1 : 0);
+        })) << ::testing::PrintToString(stock.journal.lines());
+        for (BYTE key : keysInjected)
+            EXPECT_TRUE((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z') ||
+                        key == VK_RETURN)
+                << "key " << int(key);
+        if (shown) {
+            EXPECT_EQ(stock.journal.events("settext").back(), std::string("settext ") + c.code);
+            EXPECT_EQ(stock.journal.events("show").back(), std::string("show ") + c.code);
+        } else {
+            EXPECT_EQ(balloonText(), gbk(outcomeTexts.at(c.outcome)));
+            EXPECT_EQ(stock.journal.count("activate"), activationsBefore) << "brought forward";
+            std::vector<std::string> items = list();
+            EXPECT_NE(std::find(items.begin(), items.end(), c.code), items.end())
+                << "the list keeps it";
+        }
+        ASSERT_TRUE(waitUntil([&] {
+            return stock.journal.count("wizard open") == stock.journal.count("wizard close");
+        }));
+    }
+    EXPECT_EQ(bystander.journal.count("keydown"), 0u) << "the bystander got a key";
+}
+
+// Another market program with a keyboard wizard of the same class and title is open while the
+// stock program is a little slow to open its own.
+TEST_F(Query, AnotherProgramsWizardGetsNothingAndTheStockProgramShowsExactlyTheCode) {
+    StockSim other;
+    ASSERT_TRUE(startStockSim(other, "--exact-title \"other market program\"", "other"));
+    openWizard(other);
+    ASSERT_TRUE(waitUntil([&] { return other.journal.count("wizard open") == 1; }));
+    StockSim slow;
+    ASSERT_NO_FATAL_FAILURE(startCase(slow, "--wizard-delay 400", "slow"));
+    query("600000");
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::shown);
+    EXPECT_TRUE(waitUntil([&] { return slow.journal.count("show") == 1; }));
+    EXPECT_EQ(slow.journal.events("show"), std::vector<std::string>({"show 600000"}));
+    pumpFor(300);
+    EXPECT_EQ(keyEvents(other.journal), pressed({'1'})) << "a key or Enter reached the other";
+    EXPECT_EQ(other.journal.count("settext"), 0u);
+    EXPECT_EQ(other.journal.count("wizard close"), 0u);
+}
+
+// A send that fails for another reason leaves the last error as the system had it: an older
+// refusal must not be read as this one's.
+LRESULT WINAPI sendLeavingARefusalBehind(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT flags, UINT timeout, PDWORD_PTR result) {
+    if (message == WM_SETTEXT)
+        return 0; // fails, and says nothing of why
+    LRESULT sent = SendMessageTimeoutW(window, message, wParam, lParam, flags, timeout, result);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return sent;
+}
+
+} // namespace
+
+TEST_F(Query, ASendThatFailsWithoutARefusalLeavesTheRightsUnmarked) {
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    rightsProbe = probeUnknown;
+    stockSend = sendLeavingARefusalBehind;
+    query("600000");
+    EXPECT_EQ(lastQueryOutcome(), QueryOutcome::shown);
+    EXPECT_FALSE(hasHigherRights(stock.program.processId()));
+    EXPECT_TRUE(waitUntil([&] { return stock.journal.count("show") == 1; }));
 }
