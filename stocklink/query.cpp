@@ -135,6 +135,8 @@ bool codeHasNoKeys() {
 
 // --- 2. the stock program to the front ----------------------------------------------------------
 
+HWND findWizardDialog();
+
 // Keys go only to the stock program: its main window or its wizard must be in front.
 bool stockProgramInFront() {
     DWORD process = 0;
@@ -147,25 +149,21 @@ bool findStockProcess() {
     return stockWindow && GetWindowThreadProcessId(stockWindow, &stockProcess);
 }
 
-// A busy or hung stock program may come to the front late or never; typing meanwhile would
-// hand the code to whichever program is in front.
-bool bringStockProgramForward() {
-    SetForegroundWindow(stockWindow);
-    bringToTop(stockWindow);
-    showWindow(stockWindow, SW_SHOWNOACTIVATE);
-    pause(queryPause);
-    return pollUntil(queryStart + activationBound, stockProgramInFront);
+// The front is the stock program's while one of its windows has it; a wizard left open by an
+// earlier query must have it itself, since activating the main window took the focus (and so the
+// keys and Enter meant for the wizard) away from it.
+bool frontHeldBy(HWND wizard) {
+    return wizard ? GetForegroundWindow() == wizard : stockProgramInFront();
 }
 
-// The front went elsewhere (the desktop, an alert) after the stock program had it: its own
-// window is brought forward again, whenever it is not in front, until it has kept the front for
-// a moment or the query's time is up. False also when the window has gone.
-bool regainFront(HWND target) {
-    DWORD end = waitEnd(activationBound);
+// The front went elsewhere (the desktop, an alert), or never came: the stock program's own window
+// is brought forward again, whenever it is not in front, until it has kept the front for a moment
+// or the end. False also when the window has gone.
+bool regainFront(HWND target, DWORD end, HWND wizard = nullptr) {
     bool holding = false;
     DWORD since = 0;
     for (;;) {
-        if (stockProgramInFront()) {
+        if (frontHeldBy(wizard)) {
             if (!holding)
                 since = GetTickCount();
             holding = true;
@@ -181,6 +179,18 @@ bool regainFront(HWND target) {
             return false;
         pause(pollInterval);
     }
+}
+
+// A busy or hung stock program may come to the front late or never; typing meanwhile would
+// hand the code to whichever program is in front. One that came at once is not waited for.
+bool bringStockProgramForward() {
+    SetForegroundWindow(stockWindow);
+    bringToTop(stockWindow);
+    showWindow(stockWindow, SW_SHOWNOACTIVATE);
+    pause(queryPause);
+    HWND wizard = findWizardDialog();
+    return frontHeldBy(wizard) ||
+           regainFront(wizard ? wizard : stockWindow, queryStart + activationBound, wizard);
 }
 
 // --- 3. the keys --------------------------------------------------------------------------------
@@ -270,7 +280,7 @@ void restoreInputMethods() {
 // The stock program opens its keyboard wizard on the first key and collects the rest there.
 bool typeCode() {
     for (keyIndex = 1; static_cast<std::size_t>(keyIndex) <= codeKeys.size(); ++keyIndex) {
-        if (!stockProgramInFront() && !regainFront(stockWindowForKeys()))
+        if (!stockProgramInFront() && !regainFront(stockWindowForKeys(), waitEnd(activationBound)))
             return false;
         pressKey(static_cast<BYTE>(codeKeys.c_str()[keyIndex - 1]));
     }
@@ -400,15 +410,16 @@ QueryOutcome handCodeToStockProgram() {
     // A wizard caught while it was being created may not have had its edit yet.
     if (!wizardWindow)
         wizardWindow = findWizardEdit(wizardDialog);
-    // Its edit may have an input method of its own.
-    if (wizardWindow)
-        keepKeysPlain(wizardWindow);
     DWORD handOverEnd = waitEnd(wizardBound);
     if (!waitForKeysTaken(expected, handOverEnd))
         return refusedForRights() ? QueryOutcome::higherRights : QueryOutcome::stillTakingKeys;
+    // The edit may have an input method of its own, still holding a composition that would
+    // swallow Enter. Asked only now, so that a busy program answers it after its keys.
+    if (wizardWindow)
+        keepKeysPlain(wizardWindow);
     if (!setExactCode(handOverEnd))
         return QueryOutcome::higherRights;
-    if (!stockProgramInFront() && !regainFront(wizardDialog))
+    if (!stockProgramInFront() && !regainFront(wizardDialog, waitEnd(activationBound)))
         return QueryOutcome::notInFront;
     pressKey(VK_RETURN);
     return QueryOutcome::shown;
