@@ -264,14 +264,14 @@ void keepKeysPlain(HWND window) {
         imeChanges[imeChangeCount++] = {route, static_cast<DWORD>(mode)};
 }
 
-// The trader's modes back, the last change first, whatever the query's outcome: each with a
-// bound of its own, since the query's time may be up.
+// The trader's modes back, the last change first, whatever the query's outcome; once the query's
+// time is up, each send still gets the shortest time a send is given.
 void restoreInputMethods() {
     while (imeChangeCount > 0) {
         const ImeChange& change = imeChanges[--imeChangeCount];
         DWORD_PTR ignored = 0;
         sendToStockProgram(change.route.window, change.route.message, imeSetConversionMode,
-                           change.mode, GetTickCount() + imeBound, ignored);
+                           change.mode, waitEnd(imeBound), ignored);
     }
 }
 
