@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "base/pause.h"
 #include "res/resource.h"
+#include "stocklink/input_method.h"
 #include "stocklink/query.h"
 #include "stocklink/rights.h"
 
@@ -1012,4 +1013,90 @@ TEST_F(Query, ASendThatFailsWithoutARefusalLeavesTheRightsUnmarked) {
     EXPECT_EQ(lastQueryOutcome(), QueryOutcome::shown);
     EXPECT_FALSE(hasHigherRights(stock.program.processId()));
     EXPECT_TRUE(waitUntil([&] { return stock.journal.count("show") == 1; }));
+}
+
+// --- An input method in Chinese or full-width mode ----------------------------------------------
+
+namespace {
+
+// Wine's input-method control is a stub (and its ImmGetDefaultIMEWnd finds no IME window for
+// another process's window at all), so Windows' switching cannot be seen here: the route goes to
+// the stand-in's own input method, which turns keys into compositions and candidates as a Chinese
+// input method does. What Windows' default IME window does with the same commands is not tested.
+constexpr UINT standInImeMessage = WM_APP + 3;
+ImeRoute standInIme(HWND window) {
+    return {window, standInImeMessage};
+}
+ImeRoute noIme(HWND) {
+    return {nullptr, 0};
+}
+// A window that is gone: every send to it fails at once.
+HWND goneWindow = nullptr;
+ImeRoute silentIme(HWND) {
+    return {goneWindow, standInImeMessage};
+}
+
+// The last state the stand-in journaled for the input method of its main window or its edit.
+std::string lastImeState(const Journal& journal, const std::string& window) {
+    std::string last;
+    for (const std::string& line : journal.events("ime")) {
+        if (line.compare(0, 5 + window.size(), "ime " + window + " ") == 0)
+            last = line.substr(5 + window.size());
+    }
+    return last;
+}
+
+} // namespace
+
+TEST_F(Query, AnInputMethodInChineseOrFullWidthModeIsSwitchedForTheKeysAndPutBackAfterwards) {
+    struct Case {
+        const char* options;
+        const char* code;
+        const char* window; // whose input method the trader had in that mode
+        const char* state;  // as the stand-in starts it and must end
+    };
+    const Case cases[] = {
+        {"--ime chinese", "1A0001", "main", "open=1 mode=1"},
+        {"--ime chinese", "sh6000", "main", "open=1 mode=1"},
+        {"--ime fullwidth", "600036", "main", "open=1 mode=8"},
+        // An edit with an input context of its own: the composition it holds is ended before
+        // Enter, which it would swallow.
+        {"--ime-wizard chinese", "60000a", "edit", "open=1 mode=1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.options) + " " + c.code);
+        StockSim sim;
+        ASSERT_NO_FATAL_FAILURE(startCase(sim, c.options, "ime"));
+        imeRoute = standInIme;
+        query(c.code);
+        EXPECT_EQ(lastQueryOutcome(), QueryOutcome::shown);
+        EXPECT_TRUE(waitUntil([&] { return sim.journal.count("show") == 1; }))
+            << ::testing::PrintToString(sim.journal.lines());
+        EXPECT_EQ(sim.journal.events("show"),
+                  std::vector<std::string>({std::string("show ") + c.code}));
+        EXPECT_EQ(lastImeState(sim.journal, c.window), c.state) << "not put back";
+        talvero.reset();
+        sim.program.kill();
+    }
+}
+
+TEST_F(Query, AnInputMethodThatDoesNotAnswerOrIsNotThereChangesNothing) {
+    StockSim gone;
+    ASSERT_TRUE(startStockSim(gone, "", "gone"));
+    goneWindow = gone.window;
+    gone.program.kill();
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(goneWindow); }));
+    ASSERT_NO_FATAL_FAILURE(startWithStockProgram());
+    size_t shown = 0;
+    for (ImeRouteFor route : {noIme, silentIme, standInIme}) {
+        imeRoute = route;
+        query("600036");
+        EXPECT_EQ(lastQueryOutcome(), QueryOutcome::shown);
+        ++shown;
+        EXPECT_TRUE(waitUntil([&] { return stock.journal.count("show") == shown; }));
+    }
+    EXPECT_EQ(stock.journal.count("ime"), 0u) << "an input method that is not there was set";
+    EXPECT_EQ(keyEvents(stock.journal), concat(concat(pressed({54, 48, 48, 48, 51, 54, VK_RETURN}),
+                                                      pressed({54, 48, 48, 48, 51, 54, VK_RETURN})),
+                                               pressed({54, 48, 48, 48, 51, 54, VK_RETURN})));
 }
