@@ -170,7 +170,7 @@ class DownloadTest(unittest.TestCase):
         self.assertEqual((image.os_version, image.subsystem_version), ((4, 0), (4, 0)))
         # System libraries that Windows 2000 already had, and the C runtime that comes with it.
         self.assertLessEqual(set(image.imported_dlls()), {"advapi32.dll", "comctl32.dll",
-                             "gdi32.dll", "kernel32.dll", "user32.dll", "msvcrt.dll"})
+                             "gdi32.dll", "imm32.dll", "kernel32.dll", "user32.dll", "msvcrt.dll"})
 
     def test_version_block_names_the_product_and_the_project_version(self):
         numbers = [int(part) for part in VERSION.split(".")] + [0] * (4 - VERSION.count(".") - 1)
