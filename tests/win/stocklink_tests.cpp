@@ -686,6 +686,10 @@ TEST_F(Query, ABusyStockProgramShowsExactlyTheCodeOrNothingWithinTheQuerysBound)
          QueryOutcome::shown},
         {"a wizard opening after 4 s", "--wizard-delay 4000", QueryOutcome::noWizard},
         {"500 ms for every key", "--key-delay 500", QueryOutcome::stillTakingKeys},
+        // Every wait shares the query's one deadline: with a full bound each, the last would end
+        // past 4.6 s.
+        {"slow at every step: late to the front, a late wizard, slow keys",
+         "--front-late 700 --wizard-delay 1800 --key-delay 300", QueryOutcome::stillTakingKeys},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
