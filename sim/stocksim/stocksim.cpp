@@ -25,7 +25,10 @@ constexpr wchar_t mainClassName[] = L"TalveroStockSim";
 constexpr wchar_t wizardTitle[] = L"键盘精灵";
 constexpr UINT hangMessage = WM_APP + 1; // wParam: milliseconds to stop answering
 constexpr UINT closeMessage = WM_APP + 2;
-constexpr UINT giveFrontAwayMessage = WM_APP + 3; // posted to itself while keeping the front away
+// Sent by tests in place of WM_IME_CONTROL to the default IME window, which Wine only stubs:
+// wParam an IMC_* command, lParam the value of a SET command.
+constexpr UINT imeControlMessage = WM_APP + 3;
+constexpr UINT giveFrontAwayMessage = WM_APP + 4; // posted to itself while keeping the front away
 constexpr UINT_PTR frontAwayTimerId = 1;
 constexpr UINT_PTR keepAwayTimerId = 2;
 constexpr UINT frontAwayDelay = 80;      // ms after the last key taken into the wizard
@@ -87,6 +90,34 @@ constexpr StockInfo stockTable[] = {
     {L"601888", L"远行旅游", L"YXLY"},
 };
 
+// The IMC_* commands of WM_IME_CONTROL, and the conversion-mode bits that change typing.
+constexpr WPARAM imcGetConversionMode = 1;
+constexpr WPARAM imcSetConversionMode = 2;
+constexpr WPARAM imcGetOpenStatus = 5;
+constexpr WPARAM imcSetOpenStatus = 6;
+constexpr DWORD imeModeNative = 1;
+constexpr DWORD imeModeFullShape = 8;
+constexpr wchar_t imeCandidates[] = L"的一是不了人我在有他"; // picked by digit 0-9
+
+// An input context: what the input method does with the keys of the windows that use it.
+struct ImeState {
+    bool exists = false;
+    bool open = false;
+    DWORD mode = 0;
+    std::wstring composition; // letters typed in native mode, not yet committed
+};
+
+struct ImeChoice {
+    const wchar_t* option;
+    bool open;
+    DWORD mode;
+};
+constexpr ImeChoice imeChoices[] = {
+    {L"chinese", true, imeModeNative},
+    {L"fullwidth", true, imeModeFullShape},
+    {L"off", false, 0},
+};
+
 // What becomes of the front after the keys: left alone, given to the desktop once, or kept there.
 enum class FrontAway { never, once, keep };
 
@@ -102,6 +133,8 @@ struct Options {
     bool wizardTakesFront = false;
     bool wizardDropsFirstKey = false;
     FrontAway frontAway = FrontAway::never;
+    const ImeChoice* ime = nullptr;       // the thread's default input context
+    const ImeChoice* wizardIme = nullptr; // the wizard edit's own context
 };
 
 enum class ShowState { restored, minimized, maximized };
@@ -122,8 +155,11 @@ int keyDelay;
 bool wizardTakesFront;
 bool wizardDropsFirstKey;
 FrontAway frontAway = FrontAway::never;
-bool frontAwayDone;  // given away since the wizard opened
-DWORD keepAwayUntil; // tick count; 0 when the front is not being kept away
+bool frontAwayDone;               // given away since the wizard opened
+DWORD keepAwayUntil;              // tick count; 0 when the front is not being kept away
+ImeState mainIme;                 // the thread's default context, for every window without its own
+ImeState editIme;                 // the wizard edit's own context while the wizard is open
+const ImeChoice* wizardImeChoice; // the state the edit's own context is created in
 const CommandInfo* currentPeriod = &commandTable[dailyPeriod];
 bool adjustArmed; // the toggle of the pair has arrived, the apply has not yet
 bool adjusted;
@@ -286,6 +322,15 @@ bool parseCommandLine(Options& options) {
                 options.frontAway = FrontAway::keep;
             else
                 ok = false;
+        } else if (option == L"--ime" || option == L"--ime-wizard") {
+            const std::wstring mode = takeValue(i);
+            const ImeChoice* found = nullptr;
+            for (const ImeChoice& choice : imeChoices) {
+                if (mode == choice.option && (choice.open || option == L"--ime-wizard"))
+                    found = &choice;
+            }
+            (option == L"--ime" ? options.ime : options.wizardIme) = found;
+            ok = ok && found;
         } else if (option == L"--pos") {
             const wchar_t* x = takeValue(i);
             const wchar_t* y = takeValue(i);
@@ -648,6 +693,118 @@ std::vector<WORD> buildWizardTemplate() {
     return out;
 }
 
+// The input method. A window uses the edit's own context if it is the wizard's edit and has one,
+// else the thread's default context, if the program has one.
+ImeState* imeOf(HWND window) {
+    if (window && window == wizardEdit && editIme.exists)
+        return &editIme;
+    return mainIme.exists ? &mainIme : nullptr;
+}
+
+void journalIme(const ImeState& ime) {
+    journal(std::wstring(L"ime ") + (&ime == &editIme ? L"edit" : L"main") + L" open=" +
+            (ime.open ? L"1" : L"0") + L" mode=" + std::to_wstring(ime.mode));
+}
+
+void setComposition(ImeState& ime, const std::wstring& text) {
+    if (ime.composition == text)
+        return;
+    ime.composition = text;
+    journal(L"compose " + escapeText(text));
+}
+
+// Committed text reaches the window as characters, behind nothing: posted messages come before
+// the keys still waiting.
+void commitText(HWND target, const std::wstring& text) {
+    journal(L"commit " + escapeText(text));
+    for (wchar_t c : text)
+        PostMessageW(target, WM_CHAR, c, 1);
+}
+
+// Switched away in the middle of a word, common Chinese input methods put the letters in as typed.
+void changeIme(ImeState& ime, bool open, DWORD mode) {
+    if (open == ime.open && mode == ime.mode)
+        return;
+    if (!ime.composition.empty()) {
+        HWND focus = GetFocus();
+        commitText(&ime == &editIme ? wizardEdit : (focus ? focus : mainWindow), ime.composition);
+        setComposition(ime, L"");
+    }
+    ime.open = open;
+    ime.mode = mode;
+    journalIme(ime);
+}
+
+// Answers as WM_IME_CONTROL to the default IME window does; false for a window without a
+// context, which leaves the message to DefWindowProc (0, closed).
+bool imeControl(HWND window, WPARAM command, LPARAM value, LRESULT& result) {
+    ImeState* ime = imeOf(window);
+    if (!ime)
+        return false;
+    result = 0;
+    switch (command) {
+    case imcGetOpenStatus:
+        result = ime->open ? 1 : 0;
+        return true;
+    case imcGetConversionMode:
+        result = static_cast<LRESULT>(ime->mode);
+        return true;
+    case imcSetOpenStatus:
+        changeIme(*ime, value != 0, ime->mode);
+        return true;
+    case imcSetConversionMode:
+        changeIme(*ime, ime->open, static_cast<DWORD>(value));
+        return true;
+    }
+    return false;
+}
+
+// A key-down that the open input method takes instead of the usual translation: in native mode
+// letters compose and a digit picks a candidate; in full shape, letters and digits become
+// full-width characters. True when the key needs nothing more.
+bool imeTakesKey(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0)
+        return false;
+    ImeState* ime = imeOf(msg.hwnd);
+    if (!ime || !ime->open)
+        return false;
+    const WPARAM key = msg.wParam;
+    const bool letter = key >= 'A' && key <= 'Z';
+    const int digit = key >= '0' && key <= '9'                 ? static_cast<int>(key - '0')
+                      : key >= VK_NUMPAD0 && key <= VK_NUMPAD9 ? static_cast<int>(key - VK_NUMPAD0)
+                                                               : -1;
+    if (ime->mode & imeModeNative) {
+        if (letter) {
+            setComposition(*ime, ime->composition +
+                                     static_cast<wchar_t>(std::towlower(static_cast<wint_t>(key))));
+            return true;
+        }
+        if (!ime->composition.empty()) {
+            if (digit >= 0 || key == VK_RETURN) {
+                commitText(msg.hwnd,
+                           digit >= 0 ? std::wstring(1, imeCandidates[digit]) : ime->composition);
+                setComposition(*ime, L"");
+                return true;
+            }
+            if (key == VK_BACK || key == VK_ESCAPE) {
+                std::wstring shorter = ime->composition;
+                shorter.resize(key == VK_BACK ? shorter.size() - 1 : 0);
+                setComposition(*ime, shorter);
+                return true;
+            }
+            return false;
+        }
+    }
+    if ((ime->mode & imeModeFullShape) && (letter || digit >= 0)) {
+        // The key-down itself still arrives (it opens the wizard); only its character changes.
+        DispatchMessageW(&msg);
+        const int full = letter ? 0xFF21 + static_cast<int>(key - 'A') : 0xFF10 + digit;
+        PostMessageW(msg.hwnd, WM_CHAR, static_cast<WPARAM>(full), msg.lParam);
+        return true;
+    }
+    return false;
+}
+
 void refillWizardList() {
     const std::wstring typed = windowText(wizardEdit);
     SendMessageW(wizardList, LB_RESETCONTENT, 0, 0);
@@ -669,6 +826,10 @@ LRESULT CALLBACK wizardEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM l
         const std::wstring arrived = text ? text : L"";
         journal(L"settext " + escapeText(arrived));
         remember(L"精灵收到 " + arrived);
+    } else if (message == imeControlMessage) {
+        LRESULT result = 0;
+        if (imeControl(edit, wParam, lParam, result))
+            return result;
     }
     return CallWindowProcW(wizardEditBaseProc, edit, message, wParam, lParam);
 }
@@ -724,6 +885,7 @@ INT_PTR CALLBACK wizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return TRUE;
     case WM_DESTROY:
         wizardWindow = wizardEdit = wizardList = nullptr;
+        editIme = ImeState{};
         journal(L"wizard close");
         remember(L"键盘精灵 关闭");
         return TRUE;
@@ -759,6 +921,10 @@ void openWizard() {
     frontAwayDone = false;
     journal(L"wizard open");
     remember(L"键盘精灵 打开");
+    if (wizardImeChoice) {
+        editIme = ImeState{true, wizardImeChoice->open, wizardImeChoice->mode, L""};
+        journalIme(editIme);
+    }
 }
 
 bool opensWizard(WPARAM key) {
@@ -927,6 +1093,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case hangMessage:
         hang(wParam);
         return 0;
+    case imeControlMessage: {
+        LRESULT result = 0;
+        if (imeControl(window, wParam, lParam, result))
+            return result;
+        break;
+    }
     case closeMessage:
         DestroyWindow(window);
         return 0;
@@ -994,7 +1166,7 @@ int runMessageLoop() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         journalKey(msg);
-        if (!wizardWindow || !IsDialogMessageW(wizardWindow, &msg)) {
+        if (!imeTakesKey(msg) && (!wizardWindow || !IsDialogMessageW(wizardWindow, &msg))) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -1024,6 +1196,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     wizardTakesFront = options.wizardTakesFront;
     wizardDropsFirstKey = options.wizardDropsFirstKey;
     frontAway = options.frontAway;
+    wizardImeChoice = options.wizardIme;
+    if (options.ime)
+        mainIme = ImeState{true, options.ime->open, options.ime->mode, L""};
     createFonts();
     mainWindow = createMainWindow(instance, options);
     if (!mainWindow)
@@ -1031,6 +1206,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ShowWindow(mainWindow, options.minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
     UpdateWindow(mainWindow);
     startJournal(options.title); // tests take the handle from this first line
+    if (mainIme.exists)
+        journalIme(mainIme);
     const int exitCode = runMessageLoop();
 
     if (journalFile != INVALID_HANDLE_VALUE)
