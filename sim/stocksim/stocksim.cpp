@@ -824,6 +824,10 @@ LRESULT CALLBACK wizardEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM l
     if (message == WM_SETTEXT) {
         const wchar_t* text = reinterpret_cast<const wchar_t*>(lParam);
         const std::wstring arrived = text ? text : L"";
+        // What the keys left in the field, which the text replaces.
+        wchar_t held[256] = L"";
+        CallWindowProcW(wizardEditBaseProc, edit, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(held));
+        journal(L"held " + escapeText(held));
         journal(L"settext " + escapeText(arrived));
         remember(L"精灵收到 " + arrived);
     } else if (message == imeControlMessage) {

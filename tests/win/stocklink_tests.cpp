@@ -1078,6 +1078,15 @@ TEST_F(Query, AnInputMethodInChineseOrFullWidthModeIsSwitchedForTheKeysAndPutBac
             << ::testing::PrintToString(sim.journal.lines());
         EXPECT_EQ(sim.journal.events("show"),
                   std::vector<std::string>({std::string("show ") + c.code}));
+        // The keys reached the wizard as they were typed, not as compositions, candidates or
+        // full-width characters.
+        std::string typed = c.code;
+        std::transform(typed.begin(), typed.end(), typed.begin(), ::tolower);
+        EXPECT_EQ(sim.journal.events("held"), std::vector<std::string>({"held " + typed}));
+        // The edit's own input method is only known once the wizard is open, after the keys.
+        if (std::string(c.window) == "main") {
+            EXPECT_EQ(sim.journal.count("compose"), 0u);
+        }
         EXPECT_EQ(lastImeState(sim.journal, c.window), c.state) << "not put back";
         talvero.reset();
         sim.program.kill();
