@@ -74,7 +74,7 @@ def narrow_lines(text, width=80):
     def columns(piece):
         return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in piece)
 
-    closing, opening = set("，。、：；？！）」』”’》】…"), set("（「『“‘《【")
+    closing, opening = set("，。、：；？！）」』”’》】…!),.:;?"), set("（「『“‘《【")
     lines = []
     for line in text.split("\n"):
         if columns(line) <= width:
