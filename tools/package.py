@@ -19,6 +19,7 @@ import re
 import subprocess
 import sys
 import time
+import unicodedata
 import zipfile
 
 # ASCII names only: Windows 7's zip folder shows other names garbled.
@@ -65,13 +66,54 @@ def plain_text(text):
     return "\n".join(lines)
 
 
+def narrow_lines(text, width=80):
+    """Lines of at most width columns, as Notepad draws them in a Chinese font: a wide character
+    takes two, and so does a mark of ambiguous width such as “ or ·, which GBK holds in two bytes.
+    A longer line breaks between characters or at a space, never inside an ASCII word, never
+    before a closing mark or after an opening one; its next lines stand under its text."""
+    def columns(piece):
+        return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in piece)
+
+    closing, opening = set("，。、：；？！）」』”’》】…!),.:;?"), set("（「『“‘《【")
+    lines = []
+    for line in text.split("\n"):
+        if columns(line) <= width:
+            lines.append(line)
+            continue
+        lead = re.match(r"\s*(?:· |\d+\. )?", line).group(0)
+        room = width - columns(lead)
+        # ASCII words whole, unless one alone is wider than the room; every other character alone.
+        pieces = []
+        for word in re.findall(r"[!-~]+|.", line[len(lead):]):
+            pieces.extend(word if columns(word) > room else [word])
+        row = []
+        for piece in pieces:
+            if row and columns("".join(row) + piece) > room:
+                # A closing mark takes the marks before it and one more character along.
+                carried = []
+                if piece in closing:
+                    while len(row) > 1 and row[-1] in closing:
+                        carried.insert(0, row.pop())
+                    if len(row) > 1:
+                        carried.insert(0, row.pop())
+                while len(row) > 1 and row[-1] in opening:
+                    carried.insert(0, row.pop())
+                lines.append(lead + "".join(row).rstrip())
+                lead, row = " " * columns(lead), carried
+                if piece == " " and not row:
+                    continue
+            row.append(piece)
+        lines.append(lead + "".join(row).rstrip())
+    return "\n".join(lines)
+
+
 def guide_text(source):
     """The Markdown guide as Notepad text."""
     text = source.decode("utf-8")
     text = text.removeprefix("\ufeff")
     text = text.replace("\r\n", "\n").replace("\r", "\n")
     # The zip holds no pictures; the reader learns one was there and what it showed.
-    text = plain_text(IMAGE.sub(picture_note, text))
+    text = narrow_lines(plain_text(IMAGE.sub(picture_note, text)))
     if not text.endswith("\n"):
         text += "\n"
     return ("\ufeff" + text.replace("\n", "\r\n")).encode("utf-8")

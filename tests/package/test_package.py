@@ -8,12 +8,15 @@ program's header, imports and version block (what Explorer shows under Propertie
 
 import argparse
 import hashlib
+import importlib.util
 import os
+import re
 import struct
 import subprocess
 import sys
 import tempfile
 import time
+import unicodedata
 import unittest
 import zipfile
 
@@ -182,6 +185,35 @@ class DownloadTest(unittest.TestCase):
         self.assertEqual(texts["FileVersion"], VERSION)
         self.assertEqual(texts["ProductVersion"], VERSION)
         self.assertEqual(texts["OriginalFilename"], "Talvero.exe")
+
+
+class GuideWidthTest(unittest.TestCase):
+    """Notepad does not wrap: the text's lines fit 80 columns, a wide character (and a mark such
+    as “ or ·, which a Chinese font draws wide) taking two."""
+
+    def test_guide_lines_fit_eighty_columns_and_keep_every_word(self):
+        spec = importlib.util.spec_from_file_location("package", os.path.join(ROOT, "tools",
+                                                                             "package.py"))
+        package = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(package)
+
+        def lines(markdown):
+            return package.guide_text(markdown.encode("utf-8"))[3:].decode("utf-8").split("\r\n")
+
+        def columns(line):
+            return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in line)
+
+        with open(os.path.join(ROOT, "docs", "guide.zh-CN.md"), encoding="utf-8") as file:
+            guide = lines(file.read())
+        self.assertEqual([line for line in guide if columns(line) > 80], [])
+        long = "- 多控时按 M240，调出“国内A股,H4 (offline)”。" * 4
+        wrapped = lines(long)
+        self.assertEqual([line for line in wrapped if columns(line) > 80], [])
+        self.assertGreater(len(wrapped), 2)
+        self.assertTrue(all(line.startswith("   ") for line in wrapped[1:-1]), wrapped)
+        self.assertEqual("".join(wrapped).replace(" ", ""), "·" + long[2:].replace(" ", ""))
+        words = re.compile(r"[!-~]+")  # ASCII words stay whole
+        self.assertEqual(words.findall(" ".join(wrapped)), words.findall(long)[1:])
 
 
 if __name__ == "__main__":
