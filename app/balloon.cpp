@@ -3,6 +3,8 @@
 #include "base/state.h"
 #include "base/ui_text.h"
 #include "stocklink/rights.h"
+#include "termlink/period.h"
+#include "termlink/status_timer.h"
 
 #include <commctrl.h>
 
@@ -49,11 +51,25 @@ constexpr const char* codePageText =
     "\xA3\xAC\xBB\xF2\xD3\xC3\xD7\xAA\xC7\xF8\xB9\xA4\xBE\xDF\xC6\xF4\xB6\xAF\xD0\xD0\xC7\xE9"
     "\xC8\xED\xBC\xFE\xA1\xA3";
 
+// 没有找到 MT4 终端，请先启动 MT4。
+constexpr const char* noTerminalText =
+    "\xC3\xBB\xD3\xD0\xD5\xD2\xB5\xBD MT4 \xD6\xD5\xB6\xCB\xA3\xAC\xC7\xEB\xCF\xC8\xC6\xF4\xB6\xAF "
+    "MT4\xA1\xA3";
+// MT4 里没有打开「<chart>」图表，请在 MT4 里用“文件 → 打开离线图表”打开它。
+constexpr const char* missingChartBefore = "MT4 \xC0\xEF\xC3\xBB\xD3\xD0\xB4\xF2\xBF\xAA\xA1\xB8";
+constexpr const char* missingChartAfter =
+    "\xA1\xB9\xCD\xBC\xB1\xED\xA3\xAC\xC7\xEB\xD4\xDA MT4 \xC0\xEF\xD3\xC3\xA1\xB0\xCE\xC4\xBC\xFE "
+    "\xA1\xFA "
+    "\xB4\xF2\xBF\xAA\xC0\xEB\xCF\xDF\xCD\xBC\xB1\xED\xA1\xB1\xB4\xF2\xBF\xAA\xCB\xFC\xA1\xA3";
+
 // The status tick is timer 1.
 constexpr UINT_PTR noticeTimerId = 2;
 constexpr UINT_PTR noticeToolId = 1;
 constexpr int noticeWidth = 300; // pixels; a longer sentence wraps
 constexpr int noticeTextCapacity = 256;
+
+// A notice of a few sentences, as GBK bytes.
+using NoticeText = FixedText<noticeTextCapacity * 2>;
 
 HWND balloon = nullptr;
 wchar_t noticeText[noticeTextCapacity];
@@ -133,18 +149,47 @@ const char* queryOutcomeText(QueryOutcome outcome) {
     return nullptr;
 }
 
+// The sentence for a missing stock program, with the setting that makes its title readable when
+// the system's code page is not GBK.
+void appendNoStockProgram(NoticeText& text) {
+    text.append(noStockProgramText);
+    if (!systemCodePageIsGbk())
+        text.append(codePageText);
+}
+
 void tellQueryOutcome(QueryOutcome outcome) {
     const char* text = queryOutcomeText(outcome);
     if (!text)
         return;
-    if (outcome == QueryOutcome::noStockProgram && !systemCodePageIsGbk()) {
-        FixedText<noticeTextCapacity * 2> both;
-        both.assign(text);
-        both.append(codePageText);
-        showNotice(both.c_str());
-        return;
+    NoticeText notice;
+    if (outcome == QueryOutcome::noStockProgram)
+        appendNoStockProgram(notice);
+    else
+        notice.assign(text);
+    showNotice(notice.c_str());
+}
+
+void tellPeriodOutcome(bool stockProgramThere) {
+    NoticeText notice;
+    if (!stockProgramThere)
+        appendNoStockProgram(notice);
+    if (!terminalWindow || !IsWindow(terminalWindow)) {
+        notice.append(noTerminalText);
+    } else if (!periodChartWindow) {
+        notice.append(missingChartBefore);
+        notice.append(periodChartTitle);
+        notice.append(missingChartAfter);
     }
-    showNotice(text);
+    if (!notice.empty())
+        showNotice(notice.c_str());
+}
+
+void tellAdjustOutcome(bool stockProgramThere) {
+    if (stockProgramThere)
+        return;
+    NoticeText notice;
+    appendNoStockProgram(notice);
+    showNotice(notice.c_str());
 }
 
 void tellStockProgramRights() {

@@ -48,10 +48,13 @@ void routeCommand(int controlId, int notificationCode) {
     bool query = controlId == queryButtonId || (controlId == IDOK && focusInCodeBox());
     // What reaches the stock program must find the one running now: a handle file that names a
     // window that has gone is replaced by a new search first.
+    bool stockProgramThere = false;
     if (accepted && (query || isPeriodButton(controlId) || controlId == adjustCheckId))
-        refreshStockWindow();
+        stockProgramThere = refreshStockWindow();
     if (isPeriodButton(controlId)) {
         handlePeriodButton(controlId, notificationCode);
+        if (accepted)
+            tellPeriodOutcome(stockProgramThere);
         return;
     }
     switch (controlId) {
@@ -68,6 +71,8 @@ void routeCommand(int controlId, int notificationCode) {
         break;
     case adjustCheckId:
         handleAdjustCheck(mainWindow, notificationCode);
+        if (accepted)
+            tellAdjustOutcome(stockProgramThere);
         break;
     default: // the code box, the labels and anything else
         break;

@@ -53,6 +53,10 @@ void handlePeriodButton(int controlId, int notificationCode) {
     if (!row || !isClickOrAccelerator(notificationCode))
         return;
     periodChartTitle = controlMode.equals("duo") ? row->multiChartTitle : singleChartTitle;
+    // The status tick finds the terminal every two seconds; one started or closed since then is
+    // seen at once.
+    if (!terminalWindow || !IsWindow(terminalWindow))
+        findTerminal();
     periodChartWindow = findTerminalChart(periodChartTitle);
     // The stock program is told first; it switches while the chart is being raised.
     postCommand(stockWindow, row->command);

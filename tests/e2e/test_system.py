@@ -561,6 +561,55 @@ class TerminalTests(Scenario):
             self.assertEqual((state["topmost"], state["uncovered"]), ("1", "1"),
                              "Talvero stays above the active terminal")
 
+    def test_a_press_that_misses_a_program_or_its_chart_says_which_in_a_balloon(self):
+        stock, stock_log, _ = self.start_stock_program()
+        charts = "国内A股,M1 (offline)|国内A股,Daily (offline)"
+        terminal, terminal_log = self.start_terminal(*BESIDE_TALVERO, "--charts", charts)
+        self.start_talvero()
+
+        def close_terminal():
+            self.desktop.click_caption(TERMINAL_TITLE)
+            self.desktop.click_close_button(TERMINAL_TITLE)
+            self.assertEqual(terminal.wait_exit(), 0)
+
+        def missing(period):
+            return (f"MT4 里没有打开「国内A股,{period} (offline)」图表，"
+                    "请在 MT4 里用“文件 → 打开离线图表”打开它。")
+
+        no_terminal = "没有找到 MT4 终端，请先启动 MT4。"
+        # (what changes first, the control clicked (a toolbar position, or the 权 box), the
+        # balloon's whole text; None for no balloon). Each text differs from the one before, so
+        # a balloon still shown from the last press is never taken for the next.
+        steps = [
+            (lambda: self.click_control(MULTI_OPTION), 0, None),
+            (None, 5, missing("H4")),
+            (lambda: self.click_control(SINGLE_OPTION), 0, missing("M417")),
+            (close_terminal, 0, no_terminal),
+            (lambda: self.close_stock_program(stock), 0, NO_STOCK_PROGRAM_NOTICE + no_terminal),
+            (None, ADJUST_CHECK, NO_STOCK_PROGRAM_NOTICE),
+            (lambda: self.start_terminal(*BESIDE_TALVERO, "--charts", charts,
+                                         journal="termsim-later.journal"),
+             1, NO_STOCK_PROGRAM_NOTICE + missing("M417")),
+        ]
+        for change, control, balloon in steps:
+            with self.subTest(balloon=balloon):
+                if change:
+                    change()
+                mark = stock_log.mark()
+                if control == ADJUST_CHECK:
+                    self.click_control(ADJUST_CHECK)
+                else:
+                    self.press_period(control)
+                if balloon is None:
+                    # The rest of the press as ever: the command, and the chart on top.
+                    stock_log.wait_for("command", "32873 M1", mark=mark)
+                    wait_equal(lambda: (self.desktop.charts() or [None])[0],
+                               "国内A股,M1 (offline)", ACTION_BOUND, "the M1 chart on top")
+                    self.assertIsNone(self.desktop.balloon())
+                else:
+                    wait_equal(lambda: (self.desktop.balloon() or (None,))[0], balloon,
+                               ACTION_BOUND, "the balloon of the press")
+
     def test_the_terminal_closed_and_reopened_while_talvero_runs(self):
         terminal, terminal_log = self.start_terminal(*BESIDE_TALVERO)
         self.start_talvero()
