@@ -159,6 +159,8 @@ def write_with_checksum(out, name, entries, date_time):
 def add_tests_argument(parser):
     parser.add_argument("--tests", action="append", default=[], metavar="ARCH=DIR",
                         help="(also) write the test zip of ARCH (win32, win64) from the tree DIR")
+    parser.add_argument("--test-targets", action="store_true",
+                        help="print the CMake targets that a test zip takes, and nothing else")
 
 
 def write_test_zips(trees, out):
@@ -189,6 +191,9 @@ def main():
     parser.add_argument("--guide", help="the user guide in Markdown, UTF-8")
     parser.add_argument("--out", required=True, help="the directory to write the zip into")
     add_tests_argument(parser)
+    if "--test-targets" in sys.argv:
+        print(" ".join(name.removesuffix(".exe") for name in TEST_PROGRAMS + TEST_HELPERS))
+        return
     args = parser.parse_args()
     if not (args.build and args.guide or args.tests and not (args.build or args.guide)):
         parser.error("give --build and --guide for the download, --tests for the test zips")

@@ -15,7 +15,10 @@ cd /d "%here%"
 if exist "%summary%" del "%summary%"
 set /a passed=0, failed=0, skipped=0
 set "programs=%*"
-if "%programs%"=="" set "programs=shell_tests stocklink_tests termlink_tests robustness_tests"
+if not "%programs%"=="" goto :named
+set "programs="
+for %%f in ("%here%*_tests.exe") do call set "programs=%%programs%% %%~nf"
+:named
 
 rem What the report needs besides the logs: the Windows version, the code page (936 is GBK),
 rem the display scaling and the keyboard layouts (input methods) of this user.
