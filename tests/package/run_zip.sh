@@ -50,7 +50,7 @@ if bare /bin/sh -c 'command -v python3 || command -v python'; then
   echo "run_zip: Python is on the run's PATH" >&2
   exit 1
 fi
-case "$zip$work" in "$root"/*) echo "run_zip: inside the source tree" >&2; exit 1 ;; esac
+case "$work" in "$root"/*) echo "run_zip: unpacked inside the source tree" >&2; exit 1 ;; esac
 
 start=$(date +%s)
 # The prefix's 32-bit half is made by the 32-bit loader, which takes minutes where the machine
