@@ -30,11 +30,13 @@ mkdir "$work/tests" "$work/bare" "$work/home"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
   "$zip" "$work/tests" || exit 1
 
-# The PATH of the run: Wine's 64-bit loader and its server, by their own names, and nothing else.
+# The PATH of the run: Wine's loaders and its server, each by its own name, and nothing else. The
+# 64-bit loader starts a 32-bit program through WINELOADER without its "64".
 printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$work/bare/wine64"
+printf '#!/bin/sh\nexec /usr/lib/wine/wine "$@"\n' >"$work/bare/wine"
 printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' >"$work/bare/wineserver"
 printf '#!/bin/sh\nexit 1\n' >"$work/no-32-bit"
-chmod +x "$work/bare/wine64" "$work/bare/wineserver" "$work/no-32-bit"
+chmod +x "$work/bare/wine64" "$work/bare/wine" "$work/bare/wineserver" "$work/no-32-bit"
 bare() {
   env -i PATH="$work/bare" HOME="$work/home" DISPLAY="${DISPLAY:-}" \
     XAUTHORITY="${XAUTHORITY:-}" WINEPREFIX="$WINEPREFIX" WINEARCH=win64 WINEDEBUG=-all \
