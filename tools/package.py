@@ -2,6 +2,7 @@
 """Packs Talvero for download: the program and the user guide in one zip, its checksum beside it.
 
   package.py --build DIR --guide FILE --out DIR   (DIR: the build tree of the 32-bit program)
+  package.py --tests win32=DIR [--tests win64=DIR] --out DIR   (the test zips, alone or beside)
 
 Writes OUT/Talvero-<version>-win32.zip, holding DIR/bin/Talvero.exe and the guide as
 README-zh-CN.txt, and OUT/Talvero-<version>-win32.zip.sha256 in sha256sum's format. The version is
@@ -10,6 +11,10 @@ that Notepad on Windows 7 shows as meant: UTF-8 with a byte-order mark, CR LF li
 note in place of each picture, and none of Markdown's marks (headings, bold, code, links, lists,
 tables and fences come out as plain lines). The same inputs give the same bytes: fixed order, and entry
 times from SOURCE_DATE_EPOCH or else the last commit, never from the files or the clock.
+
+--tests ARCH=DIR writes OUT/Talvero-<version>-tests-ARCH.zip (and its .sha256) from DIR/bin: the
+Talvero.exe of that tree, the Windows test programs, the stand-ins, winprobe.exe, run-tests.cmd
+and README-tests.txt (tools/testzip/), so that the tests run on a Windows with nothing installed.
 """
 
 import argparse
@@ -144,12 +149,99 @@ def write_zip(path, entries, date_time):
     os.replace(temporary, path)
 
 
+# The test zip: what run-tests.cmd runs, what the test programs start from beside themselves.
+TEST_PROGRAMS = ["shell_tests.exe", "stocklink_tests.exe", "termlink_tests.exe",
+                 "robustness_tests.exe"]
+TEST_HELPERS = ["stocksim.exe", "termsim.exe", "winprobe.exe"]
+TEST_MACHINES = {"win32": 0x14C, "win64": 0x8664}  # IMAGE_FILE_MACHINE_I386, _AMD64
+TEST_TEXTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "testzip")
+
+
+def windows_text(data, mark):
+    """CR LF line ends, as Notepad and cmd.exe take a text; a byte-order mark for Notepad."""
+    text = data.decode("utf-8").replace("\r\n", "\n").replace("\n", "\r\n")
+    return ("\ufeff" if mark else "").encode("utf-8") + text.encode("utf-8")
+
+
+def pe_machine(exe):
+    pe = int.from_bytes(exe[0x3C:0x40], "little")
+    if exe[pe:pe + 4] != b"PE\0\0":
+        return None
+    return int.from_bytes(exe[pe + 4:pe + 6], "little")
+
+
+def test_entries(build, arch):
+    """The test zip's entries from one build tree, each program checked to be of that machine."""
+    entries = []
+    for name in [PROGRAM_ENTRY] + TEST_PROGRAMS + TEST_HELPERS:
+        with open(os.path.join(build, "bin", name), "rb") as file:
+            exe = file.read()
+        if pe_machine(exe) != TEST_MACHINES[arch]:
+            sys.exit(f"package: {build}/bin/{name} is not a {arch} program")
+        entries.append((name, exe))
+    with open(os.path.join(TEST_TEXTS, "run-tests.cmd"), "rb") as file:
+        runner = file.read()
+    runner.decode("ascii")  # cmd.exe reads it in the console's code page: ASCII reads alike in all
+    entries.append(("run-tests.cmd", windows_text(runner, mark=False)))
+    with open(os.path.join(TEST_TEXTS, "README-tests.txt"), "rb") as file:
+        entries.append(("README-tests.txt", windows_text(file.read(), mark=True)))
+    return entries
+
+
+def write_with_checksum(out, name, entries, date_time):
+    path = os.path.join(out, name)
+    write_zip(path, entries, date_time)
+    with open(path, "rb") as file:
+        digest = hashlib.sha256(file.read()).hexdigest()
+    with open(path + ".sha256", "w", encoding="ascii", newline="\n") as file:
+        file.write(f"{digest}  {name}\n")
+    return path
+
+
+def add_tests_argument(parser):
+    parser.add_argument("--tests", action="append", default=[], metavar="ARCH=DIR",
+                        help="(also) write the test zip of ARCH (win32, win64) from the tree DIR")
+    parser.add_argument("--test-targets", action="store_true",
+                        help="print the CMake targets that a test zip takes, and nothing else")
+
+
+def write_test_zips(trees, out):
+    """One test zip per ARCH=DIR, named after the tree's version."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    date_time = entry_time(root)
+    for tree in trees:
+        arch, _, build = tree.partition("=")
+        if arch not in TEST_MACHINES or not build:
+            sys.exit(f"package: --tests takes win32=DIR or win64=DIR, not {tree!r}")
+        os.makedirs(out, exist_ok=True)
+        name = f"Talvero-{read_version(build)}-tests-{arch}.zip"
+        path = write_with_checksum(out, name, test_entries(build, arch), date_time)
+        print(f"{path} ({os.path.getsize(path)} bytes)")
+
+
+def read_version(build):
+    with open(os.path.join(build, "version.txt"), encoding="ascii") as file:
+        version = file.read().strip()
+    if not re.fullmatch(r"\d+(\.\d+){0,3}", version):
+        sys.exit(f"package: no version in {build}/version.txt: {version!r}")
+    return version
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--build", required=True, help="the build tree with bin/Talvero.exe")
-    parser.add_argument("--guide", required=True, help="the user guide in Markdown, UTF-8")
+    parser.add_argument("--build", help="the build tree with bin/Talvero.exe")
+    parser.add_argument("--guide", help="the user guide in Markdown, UTF-8")
     parser.add_argument("--out", required=True, help="the directory to write the zip into")
+    add_tests_argument(parser)
+    if "--test-targets" in sys.argv:
+        print(" ".join(name.removesuffix(".exe") for name in TEST_PROGRAMS + TEST_HELPERS))
+        return
     args = parser.parse_args()
+    if not (args.build and args.guide or args.tests and not (args.build or args.guide)):
+        parser.error("give --build and --guide for the download, --tests for the test zips")
+    write_test_zips(args.tests, args.out)
+    if not args.build:
+        return
 
     with open(os.path.join(args.build, "version.txt"), encoding="ascii") as file:
         version = file.read().strip()

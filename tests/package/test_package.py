@@ -1,9 +1,11 @@
 """The download as a trader gets it: tools/package.py packs the shipped 32-bit Talvero.exe with a
 stand-in guide into scratch directories, and the zip, its checksum, the guide's text and the
 program's header, imports and version block (what Explorer shows under Properties) are read back.
+The test zips too: what each holds, and that the 32-bit one's programs start on Windows XP.
 
-  test_package.py --build DIR --version VERSION   (DIR: the x86 build tree; VERSION: the CMake
-                                                   project's version)
+  test_package.py --build DIR --version VERSION [--tests64 DIR]
+      (DIR: the x86 build tree; VERSION: the CMake project's version; --tests64: the 64-bit
+       build tree, whose programs make the 64-bit test zip)
 """
 
 import argparse
@@ -21,7 +23,7 @@ import unittest
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BUILD = VERSION = None
+BUILD = VERSION = TESTS64 = None
 SOURCE_DATE = 1700000000  # an even second: zip keeps times to two seconds
 
 # As an editor on Windows may leave it: a byte-order mark, CR LF and LF mixed, pictures with and
@@ -70,6 +72,20 @@ class Image:
             names.append(self.text(struct.unpack_from("<I", self.exe, at + 12)[0]).lower())
             at += 20
         return names
+
+    def imported_functions(self):
+        """(dll, function name) of every import by name; by ordinal comes as '#N'."""
+        found, at = [], self.directory(1)
+        while struct.unpack_from("<I", self.exe, at + 12)[0]:
+            dll = self.text(struct.unpack_from("<I", self.exe, at + 12)[0]).lower()
+            lookup, _, _, _, first = struct.unpack_from("<5I", self.exe, at)
+            thunk = self.offset(lookup or first)
+            while entry := struct.unpack_from("<I", self.exe, thunk)[0]:
+                name = f"#{entry & 0xFFFF}" if entry & 0x80000000 else self.text(entry + 2)
+                found.append((dll, name))
+                thunk += 4
+            at += 20
+        return found
 
 
 def version_block(exe):
@@ -216,10 +232,101 @@ class GuideWidthTest(unittest.TestCase):
         self.assertEqual(words.findall(" ".join(wrapped)), words.findall(long)[1:])
 
 
+# What the 32-bit test programs may import so that they start on Windows XP SP3: its system
+# libraries that they use, and no function that came with Vista or later among those that MinGW's
+# runtime, GoogleTest and the tests are known to reach for. The second list is not every newer
+# function; it catches the ones a compiler or library update brings in unasked.
+XP_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "imm32.dll", "kernel32.dll",
+           "user32.dll", "msvcrt.dll", "shell32.dll", "psapi.dll"}
+AFTER_XP = {
+    "GetTickCount64", "GetSystemTimePreciseAsFileTime", "GetCurrentProcessorNumber",
+    "InitializeConditionVariable", "SleepConditionVariableCS", "SleepConditionVariableSRW",
+    "WakeConditionVariable", "WakeAllConditionVariable", "InitializeSRWLock",
+    "AcquireSRWLockExclusive", "AcquireSRWLockShared", "ReleaseSRWLockExclusive",
+    "ReleaseSRWLockShared", "TryAcquireSRWLockExclusive", "TryAcquireSRWLockShared",
+    "InitOnceExecuteOnce", "InitOnceBeginInitialize", "InitOnceComplete", "FlsAlloc",
+    "FlsFree", "FlsGetValue", "FlsSetValue", "GetThreadId", "GetErrorMode", "SetThreadErrorMode",
+    "CreateEventExW", "CreateMutexExW", "CreateSemaphoreExW", "CreateWaitableTimerExW",
+    "GetFileInformationByHandleEx", "SetFileInformationByHandle", "GetFinalPathNameByHandleW",
+    "CreateSymbolicLinkW", "CancelIoEx", "QueryFullProcessImageNameW", "GetLocaleInfoEx",
+    "LCMapStringEx", "CompareStringEx", "GetUserDefaultLocaleName", "RegGetValueW",
+    "SetProcessDPIAware", "GetDpiForWindow", "GetDpiForSystem", "ChangeWindowMessageFilter"}
+TEST_ZIP_ENTRIES = ["Talvero.exe", "shell_tests.exe", "stocklink_tests.exe", "termlink_tests.exe",
+                    "robustness_tests.exe", "stocksim.exe", "termsim.exe", "winprobe.exe",
+                    "run-tests.cmd", "README-tests.txt"]
+
+
+class TestZipTest(unittest.TestCase):
+    """Both test zips, packed from the build trees; the 32-bit one needs the x86 test programs,
+    which scripts/package builds (and the x86 suite, where the machine runs it)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.trees = {"win64": TESTS64, "win32": BUILD}
+        cls.zips = {}
+        for arch, tree in cls.trees.items():
+            if not tree or not os.path.exists(os.path.join(tree, "bin", "shell_tests.exe")):
+                continue
+            subprocess.run([sys.executable, os.path.join(ROOT, "tools", "package.py"), "--tests",
+                            f"{arch}={tree}", "--out", cls.scratch.name], check=True,
+                           stdout=subprocess.DEVNULL)
+            name = f"Talvero-{VERSION}-tests-{arch}.zip"
+            with zipfile.ZipFile(os.path.join(cls.scratch.name, name)) as archive:
+                cls.zips[arch] = {entry: archive.read(entry) for entry in archive.namelist()}
+                cls.zips[arch][""] = archive.namelist()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    def entries(self, arch):
+        if arch not in self.zips:
+            self.skipTest(f"no test programs in {self.trees[arch]}/bin: scripts/package builds "
+                          "them")
+        return self.zips[arch]
+
+    def test_each_zip_holds_its_tree_s_programs_the_runner_and_the_readme_as_windows_text(self):
+        for arch in ("win64", "win32"):
+            with self.subTest(arch):
+                files = self.entries(arch)
+                self.assertEqual(files[""], TEST_ZIP_ENTRIES)
+                for name in TEST_ZIP_ENTRIES[:-2]:
+                    with open(os.path.join(self.trees[arch], "bin", name), "rb") as file:
+                        self.assertEqual(files[name], file.read(), name)
+                runner, readme = files["run-tests.cmd"], files["README-tests.txt"]
+                runner.decode("ascii")
+                self.assertTrue(readme.startswith(b"\xef\xbb\xbf"))
+                for text in (runner, readme):
+                    self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))
+                with open(os.path.join(self.scratch.name,
+                                       f"Talvero-{VERSION}-tests-{arch}.zip.sha256")) as file:
+                    self.assertTrue(file.read().endswith(f"  Talvero-{VERSION}-tests-{arch}.zip\n"))
+
+    def test_64_bit_zip_holds_64_bit_programs(self):
+        files = self.entries("win64")
+        for name in TEST_ZIP_ENTRIES[:-2]:
+            exe = files[name]
+            pe = struct.unpack_from("<I", exe, 0x3C)[0]
+            self.assertEqual(struct.unpack_from("<H", exe, pe + 4)[0], 0x8664, name)
+
+    def test_32_bit_zip_holds_programs_that_windows_xp_starts(self):
+        files = self.entries("win32")
+        for name in TEST_ZIP_ENTRIES[:-2]:
+            with self.subTest(name):
+                image = Image(files[name])  # PE32, or it fails here
+                self.assertEqual(image.machine, 0x14C)
+                self.assertLessEqual(set(image.imported_dlls()), XP_DLLS)
+                newer = {f for _, f in image.imported_functions()} & AFTER_XP
+                self.assertEqual(newer, set(), "functions that Windows XP does not have")
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--tests64")
     args, rest = parser.parse_known_args()
     BUILD, VERSION = os.path.abspath(args.build), args.version
+    TESTS64 = args.tests64 and os.path.abspath(args.tests64)
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -17,6 +17,7 @@
 #include "termlink/period.h"
 #include "termlink/status_timer.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -328,39 +329,82 @@ bool readOnlyFilesRefuseWrites() {
     return refused;
 }
 
-// Makes the current directory refuse new files for as long as it lives. Wine ignores the
-// read-only attribute of a directory, so this changes the Unix permissions of the directory behind
-// it (found with Wine's wine_get_unix_file_name) by starting /bin/chmod, which Wine runs as a Unix
-// program. Without root's file capabilities a mode of 0555 then refuses new files as a directory
-// without write permission does for a Windows user.
+// Makes the current directory refuse new files for as long as it lives. Neither Wine nor Windows
+// refuses them for a directory's read-only attribute. On Windows an entry in the directory's access
+// list that denies everyone the adding of files does. Wine keeps such entries without applying
+// them, so there this changes the Unix permissions of the directory behind it (found with Wine's
+// wine_get_unix_file_name) by starting /bin/chmod, which Wine runs as a Unix program. Without
+// root's file capabilities a mode of 0555 then refuses new files as the denying entry does.
 class ReadOnlyCurrentDirectory {
   public:
     ReadOnlyCurrentDirectory() {
-        using UnixName = char*(CDECL*)(const wchar_t*);
-        auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-        wchar_t current[MAX_PATH];
-        GetCurrentDirectoryW(MAX_PATH, current);
-        if (!unixName)
-            return;
-        char* name = unixName(current);
-        if (!name)
-            return;
-        unixPath_ = name;
-        HeapFree(GetProcessHeap(), 0, name);
-        chmod("555");
+        GetCurrentDirectoryW(MAX_PATH, current_);
+        if (!onWine()) {
+            denyNewFiles();
+            if (!saved_)
+                return;
+        } else {
+            using UnixName = char*(CDECL*)(const wchar_t*);
+            auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+            char* name = unixName ? unixName(current_) : nullptr;
+            if (!name)
+                return;
+            unixPath_ = name;
+            HeapFree(GetProcessHeap(), 0, name);
+            chmod("555");
+        }
         refusing_ = waitUntil([] { return !canCreateFile(); }, 5000);
     }
     ~ReadOnlyCurrentDirectory() {
-        if (unixPath_.empty())
+        if (saved_) {
+            SetNamedSecurityInfoW(current_, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, savedList_, nullptr);
+            LocalFree(saved_);
+        } else if (!unixPath_.empty()) {
+            chmod("755");
+        } else {
             return;
-        chmod("755");
+        }
         waitUntil(canCreateFile, 5000);
     }
+    // How the directory was made to refuse, for a skip's message.
+    std::string how() const {
+        return onWine() ? "chmod 555 on the Unix path '" + unixPath_ + "'"
+                        : std::string("an entry denying everyone new files in its access list");
+    }
     bool refusing() const { return refusing_; }
-    const std::string& unixPath() const { return unixPath_; }
 
   private:
+    // Puts the denying entry in front of the directory's own ones; the old list comes back at the
+    // end. The owner may always change the list, so the test can undo it.
+    void denyNewFiles() {
+        if (GetNamedSecurityInfoW(current_, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &savedList_, nullptr, &saved_) != ERROR_SUCCESS) {
+            saved_ = nullptr;
+            return;
+        }
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID everyone = nullptr;
+        if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                      &everyone))
+            return;
+        EXPLICIT_ACCESSW deny = {};
+        deny.grfAccessPermissions = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
+        deny.grfAccessMode = DENY_ACCESS;
+        deny.grfInheritance = NO_INHERITANCE;
+        deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+        deny.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+        deny.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+        PACL list = nullptr;
+        if (SetEntriesInAclW(1, &deny, savedList_, &list) == ERROR_SUCCESS) {
+            SetNamedSecurityInfoW(current_, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, list, nullptr);
+            LocalFree(list);
+        }
+        FreeSid(everyone);
+    }
+
     // A new name for each try: a probe made just before the mode changed cannot be removed.
     static bool canCreateFile() {
         static int probes = 0;
@@ -390,7 +434,10 @@ class ReadOnlyCurrentDirectory {
         }
     }
 
+    wchar_t current_[MAX_PATH] = {};
     std::string unixPath_;
+    PSECURITY_DESCRIPTOR saved_ = nullptr;
+    PACL savedList_ = nullptr; // inside saved_
     bool refusing_ = false;
 };
 
@@ -1304,9 +1351,10 @@ TEST_F(StockLink, AReadOnlyHandleFileIsReadButNotRewrittenByTheSearch) {
 TEST_F(StockLink, InAReadOnlyDirectoryAMissingHandleFileStaysMissingAndNothingBreaks) {
     ReadOnlyCurrentDirectory readOnly;
     if (!readOnly.refusing())
-        GTEST_SKIP() << "cannot make a directory refuse new files here (Unix path '"
-                     << readOnly.unixPath() << "'): run under Wine without root's file "
-                     << "capabilities (setpriv), as scripts/test does";
+        GTEST_SKIP() << "cannot make a directory refuse new files here (" << readOnly.how()
+                     << (onWine() ? "): run without root's file capabilities (setpriv), as "
+                                    "scripts/test does"
+                                  : "): the directory's access list could not be changed");
     ASSERT_NO_FATAL_FAILURE(buildWindow());
     EXPECT_EQ(iconNumber(talvero->control(stockIconId)), IDI_SCREENS_LIT);
     nudge(window());
@@ -1588,6 +1636,5 @@ int holdFile(const char* path) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--hold") == 0)
         return holdFile(argv[2]);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return runAllTests(argc, argv);
 }

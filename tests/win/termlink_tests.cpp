@@ -615,10 +615,12 @@ TEST_F(StatusTimer, TenThousandBlinkingTicksKeepTheSameIconHandles) {
     NoPauses noPauses;
     tick();
     ASSERT_NE(activeChartView, nullptr) << "every tick sets the icon three times";
-    std::vector<UINT_PTR> afterFirst = liveIcons();
+    // Wine shows the very handles; Windows only counts them.
+    auto held = [] { return onWine() ? liveIcons() : std::vector<UINT_PTR>{userObjects()}; };
+    std::vector<UINT_PTR> afterFirst = held();
     for (int i = 1; i < 10000; ++i)
         tick();
-    std::vector<UINT_PTR> afterAll = liveIcons();
+    std::vector<UINT_PTR> afterAll = held();
     EXPECT_EQ(afterAll.size(), afterFirst.size());
     EXPECT_EQ(afterAll, afterFirst);
     EXPECT_EQ(shownIconNumber(talvero->control(terminalIconId)), IDI_SCREEN_ONE_LIT);

@@ -151,6 +151,10 @@ std::string binDirectory() {
     return full.substr(0, full.find_last_of("\\/"));
 }
 
+bool onWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 Program::Program(Program&& other) noexcept : info_(other.info_) {
     other.info_ = {};
 }
@@ -392,6 +396,12 @@ std::vector<UINT_PTR> liveIcons() {
         }
     }
     return live;
+}
+
+size_t userObjects() {
+    if (onWine())
+        return liveIcons().size();
+    return GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
 }
 
 void sendCommand(HWND window, int controlId, int notificationCode) {

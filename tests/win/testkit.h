@@ -40,8 +40,18 @@ void pumpFor(DWORD milliseconds);
 // Polls the condition (pumping messages between tries) until it holds or the bound passes.
 bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 
-// The directory of the test program, where Talvero.exe and the stand-ins are built too.
+// The directory of the test program, where Talvero.exe and the stand-ins are built too, and
+// where they lie beside it in the unpacked test zip.
 std::string binDirectory();
+
+// Whether the tests run under Wine rather than on Windows. A test built around a way Wine differs
+// checks what Windows does on Windows, or skips there and says why.
+bool onWine();
+
+// Runs the tests (the main of every test program): GoogleTest's report, then one line with the
+// counts, which are also written as "passed failed skipped" to the file that the environment
+// variable TALVERO_COUNTS names, for run-tests.cmd to add up.
+int runAllTests(int argc, char** argv);
 
 // Another program started for a test; it is ended when this goes out of scope.
 class Program {
@@ -134,8 +144,12 @@ bool sameIcon(HICON a, HICON b);
 int iconNumber(HWND control);
 
 // Every icon handle alive in this process. Icon handles are a small index with a generation in
-// the high word, and the index alone is accepted, so trying every even index finds them all.
+// the high word, and Wine accepts the index alone, so trying every even index finds them all
+// there. Windows refuses such handles: use userObjects() to compare there.
 std::vector<UINT_PTR> liveIcons();
+// The process's window-system objects to compare before and after: on Windows the count that
+// GetGuiResources gives (icons among them); under Wine, which answers 0 there, its live icons.
+size_t userObjects();
 
 // Watches this process for message boxes from another thread for as long as a test runs, notes
 // what each one shows and dismisses it as the user would, with its OK button, so that the query
