@@ -65,7 +65,7 @@ constexpr const char* missingChartAfter =
 // The status tick is timer 1.
 constexpr UINT_PTR noticeTimerId = 2;
 constexpr UINT_PTR noticeToolId = 1;
-constexpr int noticeWidth = 300; // pixels; a longer sentence wraps
+constexpr int noticeWidth = 300; // pixels at 96 dpi; a longer sentence wraps
 constexpr int noticeTextCapacity = 256;
 
 // A notice of a few sentences, as GBK bytes.
@@ -98,7 +98,7 @@ HWND balloonWindow() {
         return nullptr;
     TTTOOLINFOW tool = noticeTool();
     SendMessageW(balloon, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageW(balloon, TTM_SETMAXTIPWIDTH, 0, noticeWidth);
+    SendMessageW(balloon, TTM_SETMAXTIPWIDTH, 0, scaledPixels(noticeWidth));
     return balloon;
 }
 

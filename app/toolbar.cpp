@@ -8,18 +8,16 @@
 
 namespace {
 
-constexpr int toolbarIconSize = 16;
 constexpr int firstListIcon = IDI_PERIOD_M1;
 constexpr int lastListIcon = IDI_SCREEN_ONE_LIT;
 
-// The whole icon range goes into the list, although the buttons show only the first nine.
+// The whole icon range goes into the list, although the buttons show only the first nine. The
+// images are small icons at the screen's density.
 HIMAGELIST createToolbarImages() {
-    HIMAGELIST images =
-        ImageList_Create(toolbarIconSize, toolbarIconSize, ILC_COLOR32 | ILC_MASK, 3, 1);
+    int size = smallIconSize();
+    HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 3, 1);
     for (int number = firstListIcon; number <= lastListIcon; ++number) {
-        HICON icon =
-            static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number),
-                                          IMAGE_ICON, toolbarIconSize, toolbarIconSize, 0));
+        HICON icon = loadProgramIcon(number, size);
         if (!icon)
             continue;
         ImageList_ReplaceIcon(images, -1, icon);

@@ -89,15 +89,45 @@ std::size_t getComboItemGbk(HWND combo, int index, char* out, std::size_t capaci
     return wideToGbk(wide, static_cast<int>(got), out, capacity);
 }
 
+int screenDpi() {
+    static int dpi = 0;
+    if (!dpi) {
+        HDC screen = GetDC(nullptr);
+        dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+        if (screen)
+            ReleaseDC(nullptr, screen);
+        if (dpi <= 0)
+            dpi = 96;
+    }
+    return dpi;
+}
+
+int scaledPixels(int pixelsAt96) {
+    return MulDiv(pixelsAt96, screenDpi(), 96);
+}
+
+int smallIconSize() {
+    return scaledPixels(16);
+}
+
+HICON loadProgramIcon(int iconNumber, int size) {
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    HICON icon = static_cast<HICON>(
+        LoadImageW(self, MAKEINTRESOURCEW(iconNumber), IMAGE_ICON, size, size, 0));
+    // Windows XP cannot read the larger images, which are PNG: it gets the 16 px one.
+    if (!icon && size != 16)
+        icon = static_cast<HICON>(
+            LoadImageW(self, MAKEINTRESOURCEW(iconNumber), IMAGE_ICON, 16, 16, 0));
+    return icon;
+}
+
 void setIconByNumber(HWND dialog, int controlId, int iconNumber) {
     static HICON loaded[IDI_SCREEN_ONE_LIT - IDI_PERIOD_M1 + 1];
     if (iconNumber < IDI_PERIOD_M1 || iconNumber > IDI_SCREEN_ONE_LIT)
         return;
     HICON& icon = loaded[iconNumber - IDI_PERIOD_M1];
-    if (!icon) {
-        icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                             MAKEINTRESOURCEW(iconNumber), IMAGE_ICON, 16, 16, 0));
-    }
+    if (!icon)
+        icon = loadProgramIcon(iconNumber, smallIconSize());
     SendDlgItemMessageW(dialog, controlId, STM_SETIMAGE, IMAGE_ICON,
                         reinterpret_cast<LPARAM>(icon));
 }

@@ -56,6 +56,18 @@ void getComboItemGbk(HWND combo, int index, FixedText<Capacity>& text) {
     text.setSize(getComboItemGbk(combo, index, text.buffer(), Capacity));
 }
 
+// The screen's pixels per inch (96 at 100 % display scaling), read once: the program declares
+// itself DPI-aware, so Windows draws it at this density and leaves its pixel sizes to it.
+int screenDpi();
+// A size of pixels at 96 dpi, at the screen's density.
+int scaledPixels(int pixelsAt96);
+// The size of the program's small icons (status icons, toolbar images): 16 px at 96 dpi, 20 at
+// 120, 24 at 144, 32 at 192; each icon holds an image of each of these sizes.
+int smallIconSize();
+
+// One of the program's icons at the size given, a handle of its own (DestroyIcon it).
+HICON loadProgramIcon(int iconNumber, int size);
+
 // Shows one of the program's icons (by resource number) on an icon control of the dialog.
 // Each icon is loaded once and kept for the whole run, so setting icons again and again
 // creates no handles.

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-"""Writes Talvero's 16x16 icons (102.ico ... 114.ico and app.ico) beside this script.
+"""Writes Talvero's icons (102.ico ... 114.ico and app.ico) beside this script.
 
-Each picture is a 16x16 text grid; every character is a palette entry. Each .ico holds one
-16x16 image as a classic BMP entry: 32-bit BGRA with real alpha plus the 1-bit AND mask.
+Each picture is a 16x16 text grid; every character is a palette entry. Each .ico holds it at
+16 px as a classic BMP entry (32-bit BGRA with real alpha plus the 1-bit AND mask), and at 20, 24
+and 32 px, for display scaling, as PNG entries.
 The output depends only on this file, so running it again reproduces the files byte for byte.
 Standard library only.
 """
 
 import os
 import struct
+import zlib
 
 SIZE = 16
 
@@ -245,27 +247,97 @@ PICTURES[114] = computers(False, True)
 PICTURES['app'] = computers(False, True)
 
 
-def ico_bytes(rows):
-    """One 16x16 32-bit BGRA icon image with its AND mask, wrapped in an .ico file."""
+# The sizes of each icon: the small-icon size at 96, 120, 144 and 192 dpi. The 16 px image is a
+# BMP entry that every Windows reads; the larger ones are PNG entries (Vista and later), which
+# keep the program small. Windows XP, which cannot read them, is given the 16 px one.
+SIZES = (16, 20, 24, 32)
+
+
+def rgba_grid(rows):
+    """The picture as rows of (r, g, b, a), transparent pixels black."""
     if len(rows) != SIZE or any(len(row) != SIZE for row in rows):
         raise ValueError("every picture must be 16 rows of 16 characters")
+    return [[PALETTE[ch] if PALETTE[ch][3] else (0, 0, 0, 0) for ch in row] for row in rows]
+
+
+def resampled(grid, size):
+    """The 16 px picture at size px: whole pixels at a whole multiple, so that lines stay sharp;
+    otherwise each pixel is the area-weighted mean of the pixels it covers, in premultiplied
+    alpha, so that lines keep an even width."""
+    if size % SIZE == 0:
+        k = size // SIZE
+        return [[grid[y // k][x // k] for x in range(size)] for y in range(size)]
+    scale = SIZE / size
+    out = []
+    for ty in range(size):
+        row = []
+        for tx in range(size):
+            acc = [0.0, 0.0, 0.0, 0.0]
+            y0, y1 = ty * scale, (ty + 1) * scale
+            x0, x1 = tx * scale, (tx + 1) * scale
+            for sy in range(int(y0), min(SIZE, int(-(-y1 // 1)))):
+                wy = min(y1, sy + 1) - max(y0, sy)
+                for sx in range(int(x0), min(SIZE, int(-(-x1 // 1)))):
+                    w = wy * (min(x1, sx + 1) - max(x0, sx))
+                    r, g, b, a = grid[sy][sx]
+                    acc[0] += w * r * a
+                    acc[1] += w * g * a
+                    acc[2] += w * b * a
+                    acc[3] += w * a
+            area = scale * scale
+            alpha = acc[3] / area
+            if alpha < 1:
+                row.append((0, 0, 0, 0))
+            else:
+                row.append(tuple(int(round(acc[i] / acc[3])) for i in range(3)) +
+                           (int(round(alpha)),))
+        out.append(row)
+    return out
+
+
+def bmp_image(grid):
+    """A 32-bit BGRA image with its AND mask, as an .ico entry holds it."""
+    size = len(grid)
     xor = bytearray()
     mask = bytearray()
-    for row in reversed(rows):  # BMP rows run bottom-up
-        bits = 0
-        for x, ch in enumerate(row):
-            r, g, b, a = PALETTE[ch]
+    stride = (size + 31) // 32 * 4
+    for row in reversed(grid):  # BMP rows run bottom-up
+        bits = bytearray(stride)
+        for x, (r, g, b, a) in enumerate(row):
             if a == 0:
-                r = g = b = 0
-                bits |= 0x8000 >> x
+                bits[x // 8] |= 0x80 >> (x % 8)
             xor += bytes((b, g, r, a))
-        mask += struct.pack('>H', bits) + b'\0\0'  # rows padded to 32 bits
-    header = struct.pack('<IiiHHIIiiII', 40, SIZE, 2 * SIZE, 1, 32, 0,
+        mask += bits
+    header = struct.pack('<IiiHHIIiiII', 40, size, 2 * size, 1, 32, 0,
                          len(xor) + len(mask), 0, 0, 0, 0)
-    image = header + bytes(xor) + bytes(mask)
-    icondir = struct.pack('<HHH', 0, 1, 1)
-    entry = struct.pack('<BBBBHHII', SIZE, SIZE, 0, 0, 1, 32, len(image), 6 + 16)
-    return icondir + entry + image
+    return header + bytes(xor) + bytes(mask)
+
+
+def png_image(grid):
+    """The image as a PNG file (RGBA, 8 bits a channel), deterministic."""
+    size = len(grid)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body))
+
+    raw = b''.join(b'\0' + bytes(v for pixel in row for v in pixel) for row in grid)
+    return (b'\x89PNG\r\n\x1a\n' +
+            chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)) +
+            chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
+def ico_bytes(rows):
+    """An .ico file with the picture at every size of SIZES."""
+    grid = rgba_grid(rows)
+    images = [bmp_image(grid) if size == SIZE else png_image(resampled(grid, size))
+              for size in SIZES]
+    out = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, image in zip(SIZES, images):
+        out += struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return out + b''.join(images)
 
 
 def main():

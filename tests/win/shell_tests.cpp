@@ -4,6 +4,7 @@
 
 #include "app/dispatch.h"
 #include "app/main_window.h"
+#include "base/ui_text.h"
 #include "res/resource.h"
 #include "termlink/period.h"
 
@@ -452,4 +453,119 @@ TEST(PeriodToolbar, KeepsAllNineButtonsInOneRowClearOfTheControls) {
     GetWindowRect(toolbar, &bar);
     GetWindowRect(talvero.control(multiOptionId), &options);
     EXPECT_GE(bar.top, options.bottom - 2);
+}
+
+// --- Display scaling ----------------------------------------------------------------------------
+
+namespace {
+
+const char scalingReport[] = "scaling.txt";
+
+// The pixel width of an icon.
+int iconWidth(HICON icon) {
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+// Sets the density that Wine gives the programs started after it, and puts back the one there
+// was (or none) when it ends.
+class ScreenDensity {
+  public:
+    ScreenDensity() {
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key_);
+        DWORD size = sizeof old_;
+        had_ = RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr,
+                                reinterpret_cast<BYTE*>(&old_), &size) == ERROR_SUCCESS;
+    }
+    ~ScreenDensity() {
+        if (had_)
+            set(old_);
+        else
+            RegDeleteValueW(key_, L"LogPixels");
+        RegCloseKey(key_);
+    }
+    void set(DWORD dpi) {
+        RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                       sizeof dpi);
+    }
+
+  private:
+    HKEY key_ = nullptr;
+    DWORD old_ = 0;
+    bool had_ = false;
+};
+
+} // namespace
+
+// One start of Talvero at the screen's density, run by the test below in a process of its own:
+// the density is read when a program starts.
+TEST(DisplayScaling, DISABLED_OneStartAtTheScreensDensity) {
+    TalveroWindow talvero;
+    int dpi = screenDpi();
+    int icon = MulDiv(16, dpi, 96);
+    writeFile(scalingReport, std::to_string(dpi));
+    RECT client;
+    GetClientRect(talvero.window(), &client);
+    for (HWND control : childrenInOrder(talvero.window())) {
+        RECT rect;
+        GetWindowRect(control, &rect);
+        MapWindowPoints(nullptr, talvero.window(), reinterpret_cast<POINT*>(&rect), 2);
+        EXPECT_TRUE(rect.left >= 0 && rect.top >= 0 && rect.right <= client.right &&
+                    rect.bottom <= client.bottom)
+            << "control " << GetDlgCtrlID(control) << " at " << rect.left << "," << rect.top << "-"
+            << rect.right << "," << rect.bottom << " outside 0,0-" << client.right << ","
+            << client.bottom;
+    }
+    HWND toolbar = talvero.control(periodToolbarId);
+    EXPECT_EQ(SendMessageW(toolbar, TB_GETROWS, 0, 0), 1);
+    int width = 0, height = 0;
+    ImageList_GetIconSize(
+        reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar, TB_GETIMAGELIST, 0, 0)), &width,
+        &height);
+    EXPECT_EQ(width, icon);
+    EXPECT_EQ(height, icon);
+    EXPECT_GT(HIWORD(SendMessageW(toolbar, TB_GETBUTTONSIZE, 0, 0)), icon) << "button height";
+    for (int id : {boltIconId, terminalIconId, stockIconId})
+        EXPECT_EQ(iconWidth(iconOf(talvero.control(id))), icon) << "icon " << id;
+}
+
+TEST(DisplayScaling, EveryControlFitsAndTheIconsFollowTheDensityFrom96To192Dpi) {
+    ScratchDirectory scratch;
+    // On Windows the density changes only at the next sign-in: the one of this session is tested.
+    std::vector<DWORD> densities = {96, 120, 144, 192};
+    if (!onWine())
+        densities = {0};
+    ScreenDensity density;
+    for (DWORD dpi : densities) {
+        SCOPED_TRACE(dpi);
+        if (dpi)
+            density.set(dpi);
+        DeleteFileA(scalingReport);
+        // The child's counts are not this run's: it is started without the file to write them.
+        char counts[MAX_PATH] = "";
+        GetEnvironmentVariableA("TALVERO_COUNTS", counts, MAX_PATH);
+        SetEnvironmentVariableA("TALVERO_COUNTS", nullptr);
+        Program child;
+        bool started =
+            child.start("shell_tests.exe",
+                        "--gtest_also_run_disabled_tests "
+                        "--gtest_filter=DisplayScaling.DISABLED_OneStartAtTheScreensDensity");
+        if (counts[0])
+            SetEnvironmentVariableA("TALVERO_COUNTS", counts);
+        ASSERT_TRUE(started);
+        DWORD exitCode = 1;
+        ASSERT_TRUE(child.waitForExit(60000, &exitCode));
+        EXPECT_EQ(exitCode, 0u) << "the start at this density failed: see its output above";
+        if (dpi) {
+            EXPECT_EQ(readFile(scalingReport), std::to_string(dpi)) << "the density was not taken";
+        }
+    }
 }
