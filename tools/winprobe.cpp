@@ -5,7 +5,8 @@
 //   winprobe state TITLE        Talvero's main window (the window titled TITLE... that holds the
 //                               code box): caption, visibility, topmost, activation, whether its
 //                               middle is in sight, the code box's text and items in order, the
-//                               check box and the options, the status icons
+//                               check box and the options, the texts of its labels and
+//                               buttons (textID=...), the status icons
 //   winprobe charts TITLE       the titles of the window's MDI children, top of the Z order first
 //   winprobe point TITLE [CHILD] a point where a click lands on the window's caption, or on the
 //                               caption or client area of its descendant titled exactly CHILD
@@ -441,6 +442,13 @@ int printState(HWND window) {
         if (!ok)
             return 3;
         printField(("check" + std::to_string(id)).c_str(), std::to_string(state));
+    }
+    // The labels and buttons as Unicode, whatever code page Talvero runs under.
+    for (HWND control = GetWindow(window, GW_CHILD); control;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        const std::wstring label = windowText(control);
+        if (!label.empty())
+            printField(("text" + std::to_string(GetDlgCtrlID(control))).c_str(), escaped(label));
     }
     HMODULE talvero = loadExecutableOf(window);
     for (int id : statusIcons)

@@ -31,7 +31,9 @@ constexpr UINT imeControlMessage = WM_APP + 3;
 constexpr UINT giveFrontAwayMessage = WM_APP + 4; // posted to itself while keeping the front away
 constexpr UINT_PTR frontAwayTimerId = 1;
 constexpr UINT_PTR keepAwayTimerId = 2;
-constexpr UINT frontAwayDelay = 80;      // ms after the last key taken into the wizard
+constexpr UINT_PTR frontLateTimerId = 3;
+constexpr UINT pushFrontLateMessage = WM_APP + 5; // posted to itself on an activation it delays
+constexpr UINT frontAwayDelay = 80;               // ms after the last key taken into the wizard
 constexpr UINT keepAwayInterval = 10;    // ms between looks at the front while keeping it away
 constexpr DWORD keepAwayDuration = 5000; // longer than any query waits
 constexpr int wizardEditId = 1001;
@@ -133,6 +135,7 @@ struct Options {
     bool wizardTakesFront = false;
     bool wizardDropsFirstKey = false;
     FrontAway frontAway = FrontAway::never;
+    int frontLate = 0; // ms between being activated and taking the front; 0: takes it at once
     const ImeChoice* ime = nullptr;       // the thread's default input context
     const ImeChoice* wizardIme = nullptr; // the wizard edit's own context
 };
@@ -155,10 +158,13 @@ int keyDelay;
 bool wizardTakesFront;
 bool wizardDropsFirstKey;
 FrontAway frontAway = FrontAway::never;
-bool frontAwayDone;               // given away since the wizard opened
-DWORD keepAwayUntil;              // tick count; 0 when the front is not being kept away
-ImeState mainIme;                 // the thread's default context, for every window without its own
-ImeState editIme;                 // the wizard edit's own context while the wizard is open
+bool frontAwayDone;  // given away since the wizard opened
+DWORD keepAwayUntil; // tick count; 0 when the front is not being kept away
+int frontLate;
+bool frontLatePending; // activated and pushed away; the front is taken when the timer fires
+bool takingFront;      // its own SetForegroundWindow is under way
+ImeState mainIme;      // the thread's default context, for every window without its own
+ImeState editIme;      // the wizard edit's own context while the wizard is open
 const ImeChoice* wizardImeChoice; // the state the edit's own context is created in
 const CommandInfo* currentPeriod = &commandTable[dailyPeriod];
 bool adjustArmed; // the toggle of the pair has arrived, the apply has not yet
@@ -331,6 +337,8 @@ bool parseCommandLine(Options& options) {
             }
             (option == L"--ime" ? options.ime : options.wizardIme) = found;
             ok = ok && found;
+        } else if (option == L"--front-late") {
+            ok = ok && parseMilliseconds(takeValue(i), options.frontLate);
         } else if (option == L"--pos") {
             const wchar_t* x = takeValue(i);
             const wchar_t* y = takeValue(i);
@@ -1027,8 +1035,38 @@ void giveFrontAway() {
     journal(L"front-away");
 }
 
+// A program slow to come to the front: activated while inactive, it hands the front to the
+// desktop and takes it itself a while later. Activations meanwhile are pushed away too.
+void onActivatedLate(HWND window) {
+    if (frontLate <= 0 || takingFront || !journalStarted)
+        return;
+    if (!frontLatePending) {
+        frontLatePending = true;
+        SetTimer(window, frontLateTimerId, static_cast<UINT>(frontLate), nullptr);
+    }
+    PostMessageW(window, pushFrontLateMessage, 0, 0);
+}
+
+void pushFrontLate() {
+    if (!frontLatePending || !ownsForeground())
+        return;
+    SetForegroundWindow(GetDesktopWindow());
+    journal(L"front-late");
+}
+
+void takeFrontLate(HWND window) {
+    KillTimer(window, frontLateTimerId);
+    frontLatePending = false;
+    takingFront = true;
+    SetForegroundWindow(wizardWindow ? wizardWindow : mainWindow);
+    takingFront = false;
+    journal(L"front-taken");
+}
+
 void onFrontAwayTimer(HWND window, UINT_PTR timerId) {
-    if (timerId == frontAwayTimerId) {
+    if (timerId == frontLateTimerId) {
+        takeFrontLate(window);
+    } else if (timerId == frontAwayTimerId) {
         KillTimer(window, frontAwayTimerId);
         if (!wizardWindow)
             return;
@@ -1082,12 +1120,17 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // Taken back at once while the front is kept away, before a key can follow.
         if (wParam && keepAwayUntil != 0)
             PostMessageW(window, giveFrontAwayMessage, 0, 0);
+        if (wParam)
+            onActivatedLate(window);
         return 0;
     case WM_TIMER:
         onFrontAwayTimer(window, wParam);
         return 0;
     case giveFrontAwayMessage:
         giveFrontAway();
+        return 0;
+    case pushFrontLateMessage:
+        pushFrontLate();
         return 0;
     case WM_PAINT:
         paintMainWindow(window);
@@ -1200,6 +1243,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     wizardTakesFront = options.wizardTakesFront;
     wizardDropsFirstKey = options.wizardDropsFirstKey;
     frontAway = options.frontAway;
+    frontLate = options.frontLate;
     wizardImeChoice = options.wizardIme;
     if (options.ime)
         mainIme = ImeState{true, options.ime->open, options.ime->mode, L""};

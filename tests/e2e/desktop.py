@@ -125,12 +125,13 @@ class Journal:
 
 
 class Program:
-    """A Windows program started under Wine with its output in a file beside it."""
+    """A Windows program started under Wine with its output in a file beside it; env, when
+    given, is its whole environment (Wine takes the ANSI code page from its LC_ALL)."""
 
-    def __init__(self, name, args, directory, exe):
+    def __init__(self, name, args, directory, exe, env=None):
         self.name = name
         self.output = open(os.path.join(directory, f"{name}.out"), "wb")
-        self.process = subprocess.Popen(["wine", exe, *args], cwd=directory,
+        self.process = subprocess.Popen(["wine", exe, *args], cwd=directory, env=env,
                                         stdin=subprocess.DEVNULL, stdout=self.output,
                                         stderr=subprocess.STDOUT)
 
@@ -277,8 +278,8 @@ class Desktop:
 
     # --- programs ------------------------------------------------------------------------------
 
-    def start(self, name, exe, args, directory):
-        program = Program(name, args, directory, self.exe(exe))
+    def start(self, name, exe, args, directory, env=None):
+        program = Program(name, args, directory, self.exe(exe), env)
         self.programs.append(program)
         return program
 

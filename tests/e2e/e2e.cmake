@@ -12,6 +12,12 @@ if(CMAKE_HOST_UNIX AND TALVERO_PYTHON3 AND TALVERO_XDOTOOL)
   # It clicks on the one shared display, so nothing else may run beside it.
   set_tests_properties(e2e PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE REQUIRED_FILES "${e2e_programs}")
 
+  # Talvero alone under code pages 950 and 1252, beside the stand-ins under 936.
+  add_test(NAME codepages COMMAND ${TALVERO_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/test_codepages.py
+                                  --bin ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(codepages PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE
+                       REQUIRED_FILES "${e2e_programs}")
+
   # The shipped 32-bit program, run from the 64-bit build beside its stand-ins: the one scenario
   # that reaches it on every machine (under emulation where 32-bit code is refused).
   if(NOT talvero_shipped STREQUAL "${CMAKE_BINARY_DIR}/bin/Talvero.exe")
