@@ -14,11 +14,6 @@ if not exist "%here%Talvero.exe" (
 cd /d "%here%"
 if exist "%summary%" del "%summary%"
 set /a passed=0, failed=0, skipped=0
-set "programs=%*"
-if not "%programs%"=="" goto :named
-set "programs="
-for %%f in ("%here%*_tests.exe") do call set "programs=%%programs%% %%~nf"
-:named
 
 rem What the report needs besides the logs: the Windows version, the code page (936 is GBK),
 rem the display scaling and the keyboard layouts (input methods) of this user.
@@ -29,7 +24,15 @@ reg query "HKCU\Control Panel\Desktop\WindowMetrics" /v AppliedDPI >>"%summary%"
 reg query "HKCU\Keyboard Layout\Preload" >>"%summary%" 2>nul
 
 call :say run-tests: started %date% %time%
-for %%p in (%programs%) do call :run %%~np
+if not "%~1"=="" goto :named
+for %%f in (*_tests.exe) do call :run %%~nf
+goto :counted
+:named
+for %%p in (%*) do call :run %%~np
+:counted
+set /a ran=passed+failed
+if %ran%==0 call :say run-tests: no test ran, counted as one failed test
+if %ran%==0 set /a failed=1
 call :say run-tests: ended %date% %time%, %skipped% skipped
 call :say %passed% passed, %failed% failed
 call :say logs: %here%
