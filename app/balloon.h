@@ -1,7 +1,7 @@
 // Short notices in a balloon pointing at the code box: why a query showed nothing or a period
 // press reached only one of the programs, and that the stock program runs with rights that keep
-// the tool out. The balloon takes no focus, blocks
-// nothing and goes away by itself after a few seconds.
+// the tool out. The balloon takes no focus, blocks nothing and goes away by itself after a few
+// seconds.
 #pragma once
 
 #include "stocklink/query.h"

@@ -193,8 +193,6 @@ bool bringStockProgramForward() {
            regainFront(wizard ? wizard : stockWindow, queryStart + activationBound, wizard);
 }
 
-// --- 3. the keys --------------------------------------------------------------------------------
-
 // The stock program's own keyboard wizard. Other market programs open wizards of the same class
 // and title; theirs are never read, set or brought forward.
 HWND findWizardDialog() {
@@ -264,10 +262,11 @@ void keepKeysPlain(HWND window) {
         imeChanges[imeChangeCount++] = {route, static_cast<DWORD>(mode)};
 }
 
-// The trader's modes back, the last change first, whatever the query's outcome; once the query's
-// time is up, each send still gets the shortest time a send is given.
-void restoreInputMethods() {
-    while (imeChangeCount > 0) {
+// The trader's modes back, the last change first, down to the first kept changes (all of them by
+// default), whatever the query's outcome; once the query's time is up, each send still gets the
+// shortest time a send is given.
+void restoreInputMethods(int kept = 0) {
+    while (imeChangeCount > kept) {
         const ImeChange& change = imeChanges[--imeChangeCount];
         DWORD_PTR ignored = 0;
         sendToStockProgram(change.route.window, change.route.message, imeSetConversionMode,
@@ -415,10 +414,14 @@ QueryOutcome handCodeToStockProgram() {
         return refusedForRights() ? QueryOutcome::higherRights : QueryOutcome::stillTakingKeys;
     // The edit may have an input method of its own, still holding a composition that would
     // swallow Enter. Asked only now, so that a busy program answers it after its keys.
+    int changesBeforeEdit = imeChangeCount;
     if (wizardWindow)
         keepKeysPlain(wizardWindow);
     if (!setExactCode(handOverEnd))
         return QueryOutcome::higherRights;
+    // The edit's mode goes back while the edit is still there, since Enter closes the wizard and
+    // the edit's own input context with it. No composition is left, so Enter passes in any mode.
+    restoreInputMethods(changesBeforeEdit);
     if (!stockProgramInFront() && !regainFront(wizardDialog, waitEnd(activationBound)))
         return QueryOutcome::notInFront;
     pressKey(VK_RETURN);
