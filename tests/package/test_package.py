@@ -10,9 +10,9 @@ The test zips too: what each holds, and that the 32-bit one's programs start on 
 
 import argparse
 import hashlib
-import importlib.util
 import os
 import re
+import runpy
 import struct
 import subprocess
 import sys
@@ -208,13 +208,10 @@ class GuideWidthTest(unittest.TestCase):
     as “ or ·, which a Chinese font draws wide) taking two."""
 
     def test_guide_lines_fit_eighty_columns_and_keep_every_word(self):
-        spec = importlib.util.spec_from_file_location("package", os.path.join(ROOT, "tools",
-                                                                             "package.py"))
-        package = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(package)
+        guide_text = runpy.run_path(os.path.join(ROOT, "tools", "package.py"))["guide_text"]
 
         def lines(markdown):
-            return package.guide_text(markdown.encode("utf-8"))[3:].decode("utf-8").split("\r\n")
+            return guide_text(markdown.encode("utf-8"))[3:].decode("utf-8").split("\r\n")
 
         def columns(line):
             return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in line)
