@@ -262,9 +262,9 @@ void keepKeysPlain(HWND window) {
         imeChanges[imeChangeCount++] = {route, static_cast<DWORD>(mode)};
 }
 
-// The trader's modes back, the last change first, down to the first kept changes (all of them by
-// default), whatever the query's outcome; once the query's time is up, each send still gets the
-// shortest time a send is given.
+// The trader's modes back, the last change first, until only the first `kept` changes remain;
+// whatever the query's outcome. Once the query's time is up, each send still gets the shortest
+// time a send is given.
 void restoreInputMethods(int kept = 0) {
     while (imeChangeCount > kept) {
         const ImeChange& change = imeChanges[--imeChangeCount];
